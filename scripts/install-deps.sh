@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages vendro needs, and only those that are missing.
+#   scripts/install-deps.sh            what building and running vendro needs
+#   scripts/install-deps.sh --tests    plus what the test suite needs
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build ccache pkg-config ca-certificates media-types
+  nlohmann-json3-dev libyaml-cpp-dev libcurl4-openssl-dev libasio-dev libcli11-dev libutf8proc-dev
+)
+for arg in "$@"; do
+  case "$arg" in
+    --tests) packages+=(libgtest-dev libcpp-httplib-dev) ;;
+    *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "正在安装缺少的软件包：${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q >/dev/null
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

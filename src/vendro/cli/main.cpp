@@ -1,0 +1,71 @@
+// The `vendro` executable: parses the command line, runs the chosen module call, prints its
+// result as JSON on stdout. Failures print the Chinese message and code on stderr and exit 1;
+// usage errors exit 2.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "vendro/cli/command.hpp"
+#include "vendro/cli/groups.hpp"
+#include "vendro/core/environment.hpp"
+#include "vendro/core/error.hpp"
+
+namespace {
+
+using vendro::cli::Action;
+
+// The most deeply nested subcommand that was given, whose help fits a usage error best.
+const CLI::App* deepest_selected(const CLI::App& app) {
+  for (const CLI::App* sub : app.get_subcommands()) return deepest_selected(*sub);
+  return &app;
+}
+
+int report_usage_error(const CLI::App& app, const CLI::ParseError& error) {
+  const CLI::App* where = deepest_selected(app);
+  std::cerr << "用法错误：" << error.what() << "\n\n" << where->help();
+  return 2;
+}
+
+int report_failure(const std::exception& error) {
+  auto chain = vendro::error_chain(error);
+  std::cerr << "错误 [" << vendro::error_code(error) << "]：" << chain.front() << "\n";
+  for (std::size_t i = 1; i < chain.size(); ++i) std::cerr << "  原因：" << chain[i] << "\n";
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vendro：跨境电商运营工具箱（亚马逊站点、Shopify 店铺）。", "vendro"};
+  app.set_version_flag("--version", vendro::get_version(), "显示版本号并退出");
+  app.set_help_flag("-h,--help", "显示帮助并退出");
+  app.require_subcommand(1);
+  Action selected;
+  vendro::cli::add_all_groups(app, selected);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return report_usage_error(app, e);
+  } catch (const std::exception& e) {
+    return report_failure(e);
+  }
+  if (!selected) return 0;
+
+  try {
+    vendro::cli::before_command();
+    std::optional<vendro::Json> result = selected();
+    if (result) std::cout << vendro::to_pretty_json(*result) << "\n";
+    std::cout.flush();
+    if (!std::cout) throw vendro::FileError("无法写出结果到标准输出");
+  } catch (const std::exception& e) {
+    return report_failure(e);
+  }
+  return 0;
+}

@@ -1,0 +1,31 @@
+#include "vendro/core/error.hpp"
+
+#include <exception>
+
+namespace vendro {
+
+namespace {
+void collect(const std::exception& error, std::vector<std::string>& out) {
+  out.emplace_back(error.what());
+  try {
+    std::rethrow_if_nested(error);
+  } catch (const std::exception& cause) {
+    collect(cause, out);
+  } catch (...) {
+    out.emplace_back("unknown error");
+  }
+}
+}  // namespace
+
+std::vector<std::string> error_chain(const std::exception& error) {
+  std::vector<std::string> out;
+  collect(error, out);
+  return out;
+}
+
+std::string_view error_code(const std::exception& error) {
+  if (const auto* own = dynamic_cast<const Error*>(&error)) return own->code();
+  return "INTERNAL_ERROR";
+}
+
+}  // namespace vendro

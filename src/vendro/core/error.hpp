@@ -1,0 +1,42 @@
+#pragma once
+// The root of every error vendro raises. `what()` is exactly the message meant for the operator
+// (usually Chinese); `code()` is the machine code of the most derived type. A lower-level failure
+// is kept as the cause by throwing with std::throw_with_nested from inside the handler.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vendro {
+
+class Error : public std::runtime_error {
+ public:
+  static constexpr std::string_view CODE = "VENDRO_ERROR";
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+  virtual std::string_view code() const noexcept { return CODE; }
+};
+
+// Declares `Name`, derived from `Base`, whose class-level code is `Code`.
+#define VENDRO_DEFINE_ERROR(Name, Base, Code)                        \
+  class Name : public Base {                                         \
+   public:                                                           \
+    static constexpr std::string_view CODE = Code;                   \
+    using Base::Base;                                                \
+    std::string_view code() const noexcept override { return CODE; } \
+  }
+
+// Bad input from the caller: wrong type, missing value, unknown name.
+VENDRO_DEFINE_ERROR(InputError, Error, "INVALID_INPUT");
+// A file could not be read, written or parsed.
+VENDRO_DEFINE_ERROR(FileError, Error, "FILE_ERROR");
+// The base of every failure while talking to a remote service.
+VENDRO_DEFINE_ERROR(RemoteError, Error, "REMOTE_ERROR");
+
+// The messages of `error` and of every nested cause, outermost first.
+std::vector<std::string> error_chain(const std::exception& error);
+
+// The code of `error` if it is a vendro::Error, else "INTERNAL_ERROR".
+std::string_view error_code(const std::exception& error);
+
+}  // namespace vendro

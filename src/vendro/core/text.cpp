@@ -1,0 +1,101 @@
+#include "vendro/core/text.hpp"
+
+#include <utf8proc.h>
+
+namespace vendro::text {
+
+namespace {
+
+// Decodes the code point at `pos`; an invalid sequence yields -1 and a length of one byte.
+utf8proc_ssize_t next(std::string_view text, std::size_t pos, utf8proc_int32_t& cp) {
+  auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
+                            static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
+  if (n <= 0) {
+    cp = -1;
+    return 1;
+  }
+  return n;
+}
+
+template <class Map>
+std::string map_case(std::string_view text, Map map) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    utf8proc_int32_t cp;
+    auto n = next(text, pos, cp);
+    if (cp < 0) {
+      out.push_back(text[pos]);
+    } else {
+      utf8proc_uint8_t buf[4];
+      auto len = utf8proc_encode_char(map(cp), buf);
+      out.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(len));
+    }
+    pos += static_cast<std::size_t>(n);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    utf8proc_int32_t cp;
+    pos += static_cast<std::size_t>(next(text, pos, cp));
+    if (cp < 0) return false;
+  }
+  return true;
+}
+
+bool is_space(char32_t cp) {
+  if ((cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20) || cp == 0x85) return true;
+  if (cp < 0x80) return false;
+  auto category = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+         category == UTF8PROC_CATEGORY_ZP;
+}
+
+std::string strip(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool seen = false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    utf8proc_int32_t cp;
+    auto n = static_cast<std::size_t>(next(text, pos, cp));
+    if (cp < 0 || !is_space(static_cast<char32_t>(cp))) {
+      if (!seen) begin = pos;
+      seen = true;
+      end = pos + n;
+    }
+    pos += n;
+  }
+  return seen ? std::string(text.substr(begin, end - begin)) : std::string();
+}
+
+std::string to_lower(std::string_view text) {
+  return map_case(text, utf8proc_tolower);
+}
+
+std::string to_upper(std::string_view text) {
+  return map_case(text, utf8proc_toupper);
+}
+
+std::size_t length(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++count) {
+    utf8proc_int32_t cp;
+    pos += static_cast<std::size_t>(next(text, pos, cp));
+  }
+  return count;
+}
+
+std::string first_code_points(std::string_view text, std::size_t count) {
+  std::size_t pos = 0;
+  for (std::size_t taken = 0; pos < text.size() && taken < count; ++taken) {
+    utf8proc_int32_t cp;
+    pos += static_cast<std::size_t>(next(text, pos, cp));
+  }
+  return std::string(text.substr(0, pos));
+}
+
+}  // namespace vendro::text

@@ -1,0 +1,30 @@
+#pragma once
+// UTF-8 text helpers. A "character" is a Unicode code point; white space is Unicode white space
+// (the ASCII controls \t\n\v\f\r and \x1c-\x1f, U+0085, and the space separators), not only ASCII.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vendro::text {
+
+// True when `text` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
+
+// True when the code point is Unicode white space.
+bool is_space(char32_t code_point);
+
+// `text` without leading and trailing white space. Invalid UTF-8 is left as it is.
+std::string strip(std::string_view text);
+
+// Simple (one-to-one) Unicode case mapping of every code point; invalid bytes are kept.
+std::string to_lower(std::string_view text);
+std::string to_upper(std::string_view text);
+
+// Number of code points in `text` (an invalid byte counts as one).
+std::size_t length(std::string_view text);
+
+// The first `count` code points of `text` (all of it when shorter).
+std::string first_code_points(std::string_view text, std::size_t count);
+
+}  // namespace vendro::text

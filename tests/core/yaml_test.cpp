@@ -1,0 +1,94 @@
+#include "vendro/core/yaml.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vendro::yaml {
+namespace {
+
+TEST(Yaml, PlainScalarsResolveLikeASafeYaml11Loader) {
+  Json doc = parse(R"(
+mobile: 13800138000
+sep: 1_5
+octal: 017
+hex: 0x1F
+base60: 1:30
+neg: -42
+yes_word: yes
+on_word: On
+off_word: OFF
+t: True
+nothing: ~
+empty:
+fl: 1.5
+exp_no_dot: 1e5
+inf: -.inf
+date: 2024-01-02
+zero_lead: 089
+text: hello world
+)");
+  EXPECT_EQ(doc["mobile"], 13800138000LL);
+  EXPECT_EQ(doc["mobile"].dump(), "13800138000");
+  EXPECT_EQ(doc["sep"], 15);
+  EXPECT_EQ(doc["octal"], 15);
+  EXPECT_EQ(doc["hex"], 31);
+  EXPECT_EQ(doc["base60"], 90);
+  EXPECT_EQ(doc["neg"], -42);
+  EXPECT_EQ(doc["yes_word"], true);
+  EXPECT_EQ(doc["on_word"], true);
+  EXPECT_EQ(doc["off_word"], false);
+  EXPECT_EQ(doc["t"], true);
+  EXPECT_TRUE(doc["nothing"].is_null());
+  EXPECT_TRUE(doc["empty"].is_null());
+  EXPECT_EQ(doc["fl"], 1.5);
+  EXPECT_EQ(doc["exp_no_dot"], "1e5");
+  EXPECT_TRUE(std::isinf(doc["inf"].get<double>()));
+  EXPECT_EQ(doc["date"], "2024-01-02");
+  EXPECT_EQ(doc["zero_lead"], "089");
+  EXPECT_EQ(doc["text"], "hello world");
+}
+
+TEST(Yaml, QuotedScalarsAndCoreTagsStayWhatTheySay) {
+  Json doc = parse("a: '13800138000'\nb: \"yes\"\nc: !!str 12\nd: !!int '7'\ne: !!float 3\n");
+  EXPECT_EQ(doc["a"], "13800138000");
+  EXPECT_EQ(doc["b"], "yes");
+  EXPECT_EQ(doc["c"], "12");
+  EXPECT_EQ(doc["d"], 7);
+  EXPECT_EQ(doc["e"], 3.0);
+}
+
+TEST(Yaml, ObjectBuildingTagsAndMalformedDocumentsFail) {
+  EXPECT_THROW(parse("x: !!python/object:os.system {}\n"), YamlError);
+  EXPECT_THROW(parse("x: !!python/object/apply:os.system ['ls']\n"), YamlError);
+  EXPECT_THROW(parse("x: !custom 1\n"), YamlError);
+  EXPECT_THROW(parse("a: [1, 2\n"), YamlError);
+  EXPECT_THROW(parse("a: !!int abc\n"), YamlError);
+  try {
+    parse("ok: 1\nbad: !!python/name:os.system ''\n", "notify.yaml");
+    FAIL();
+  } catch (const YamlError& e) {
+    EXPECT_NE(std::string(e.what()).find("notify.yaml 第 2 行"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Yaml, NestingKeyOrderDuplicatesAndEmptyDocuments) {
+  Json doc = parse("z: 1\na:\n  - x: 1\n  - [1, two]\nz: 2\n");
+  EXPECT_EQ(doc.dump(), R"({"z":2,"a":[{"x":1},[1,"two"]]})");
+  EXPECT_TRUE(parse("").is_null());
+  EXPECT_TRUE(parse("# only a comment\n").is_null());
+}
+
+TEST(Yaml, DumpReadsBackTheSameData) {
+  Json value = {{"base_url", "https://sif.example"},
+                {"token", "yes"},
+                {"phone", "13800138000"},
+                {"count", 3},
+                {"nested", {{"名称", "卖家精灵"}, {"flag", false}, {"none", nullptr}}}};
+  std::string text = dump(value);
+  EXPECT_NE(text.find("卖家精灵"), std::string::npos) << text;
+  EXPECT_EQ(parse(text), value);
+}
+
+}  // namespace
+}  // namespace vendro::yaml

@@ -1,0 +1,32 @@
+#pragma once
+// An HTTP server on 127.0.0.1 at a free port, running on its own thread for the life of the
+// object. Tests register handlers on `server()` before calling `start()`.
+
+#include <httplib.h>
+
+#include <string>
+#include <thread>
+
+namespace vendro::testing {
+
+class LocalServer {
+ public:
+  LocalServer();
+  ~LocalServer();
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+
+  httplib::Server& server() { return server_; }
+  // Binds, starts the thread and waits until the server accepts connections.
+  void start();
+  int port() const { return port_; }
+  // "http://127.0.0.1:PORT"
+  std::string base_url() const;
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+}  // namespace vendro::testing
