@@ -20,10 +20,42 @@ const CLI::App* deepest_selected(const CLI::App& app) {
   return &app;
 }
 
+// A Chinese lead-in for CLI11's (English) parse errors; the detail names the option concerned.
+const char* usage_error_kind(const CLI::ParseError& error) {
+  if (dynamic_cast<const CLI::RequiredError*>(&error)) return "缺少必需的参数或子命令";
+  if (dynamic_cast<const CLI::ExtrasError*>(&error)) return "无法识别的参数";
+  if (dynamic_cast<const CLI::ConversionError*>(&error)) return "参数值无法转换";
+  if (dynamic_cast<const CLI::ValidationError*>(&error)) return "参数值无效";
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) return "参数个数不对";
+  if (dynamic_cast<const CLI::ExcludesError*>(&error)) return "参数不能同时使用";
+  if (dynamic_cast<const CLI::RequiresError*>(&error)) return "参数缺少搭配的参数";
+  return "参数错误";
+}
+
 int report_usage_error(const CLI::App& app, const CLI::ParseError& error) {
   const CLI::App* where = deepest_selected(app);
-  std::cerr << "用法错误：" << error.what() << "\n\n" << where->help();
+  std::cerr << "用法错误（" << usage_error_kind(error) << "）：" << error.what() << "\n\n"
+            << where->help();
   return 2;
+}
+
+// Help in Chinese: CLI11 builds its help from these labels and group names.
+void localise_help(CLI::App& app) {
+  auto formatter = app.get_formatter();
+  formatter->label("Usage", "用法");
+  formatter->label("OPTIONS", "选项");
+  formatter->label("SUBCOMMAND", "子命令");
+  formatter->label("SUBCOMMANDS", "子命令");
+  formatter->label("Positionals", "位置参数");
+  formatter->label("Subcommands", "子命令");
+  formatter->label("REQUIRED", "必填");
+  formatter->label("TEXT", "文本");
+  formatter->label("INT", "整数");
+  formatter->label("UINT", "非负整数");
+  formatter->label("FLOAT", "数字");
+  formatter->label("Excludes", "不能与以下同用");
+  formatter->label("Needs", "需要");
+  app.option_defaults()->group("选项");
 }
 
 int report_failure(const std::exception& error) {
@@ -37,6 +69,7 @@ int report_failure(const std::exception& error) {
 
 int main(int argc, char** argv) {
   CLI::App app{"vendro：跨境电商运营工具箱（亚马逊站点、Shopify 店铺）。", "vendro"};
+  localise_help(app);
   app.set_version_flag("--version", vendro::get_version(), "显示版本号并退出");
   app.set_help_flag("-h,--help", "显示帮助并退出");
   app.require_subcommand(1);
