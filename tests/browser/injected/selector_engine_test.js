@@ -1,0 +1,332 @@
+// In-page tests of the injected selector engine. The runner writes "N passed, N failed" and one
+// line per failure into <pre id="results"> and resolves window.__selectorTests with that text.
+'use strict';
+
+const engine = window.__vendro;
+const cases = [];
+
+function test(name, body) {
+  cases.push({ name, body });
+}
+
+function byId(id) {
+  const element = document.getElementById(id);
+  if (!element) throw new Error(`fixture #${id} is missing`);
+  return element;
+}
+
+function label(element) {
+  return element.id ? `#${element.id}` : element.localName;
+}
+
+function assertEqual(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  if (a !== e) throw new Error(`${what}: expected ${e}, got ${a}`);
+}
+
+function assertTrue(value, what) {
+  if (value !== true) throw new Error(`${what}: expected true, got ${JSON.stringify(value)}`);
+}
+
+function assertFalse(value, what) {
+  if (value !== false) throw new Error(`${what}: expected false, got ${JSON.stringify(value)}`);
+}
+
+// Ids of what the selector finds under root (labels for elements without an id).
+function query(selector, root) {
+  return engine.querySelectorAll(selector, root).map(label);
+}
+
+function expectQuery(selector, expected, root) {
+  assertEqual(query(selector, root), expected, `querySelectorAll(${JSON.stringify(selector)})`);
+}
+
+function assertThrows(body, pattern, what) {
+  try {
+    body();
+  } catch (error) {
+    if (!pattern.test(String(error && error.message))) {
+      throw new Error(`${what}: error "${error.message}" does not match ${pattern}`);
+    }
+    return error;
+  }
+  throw new Error(`${what}: nothing was thrown`);
+}
+
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
+
+// ---------------------------------------------------------------------------------------------
+
+test('the global is defined once and frozen', () => {
+  assertTrue(window.__firstEngine === engine, 'second evaluation keeps the first object');
+  assertTrue(Object.isFrozen(engine), 'frozen');
+  assertEqual(Object.keys(window).includes('__vendro'), false, 'not enumerable');
+});
+
+test('plain CSS: classes, child and sibling combinators, :not, :nth-child, :scope', () => {
+  expectQuery('#list > li.item', ['#li1', '#li2']);
+  expectQuery("#list li:not(.item)", ["#li3"]);
+  expectQuery('#list li + li', ['#li2', '#li3']);
+  expectQuery('#li1 ~ li', ['#li2', '#li3']);
+  expectQuery('[id^="li"]:nth-child(2)', ['#li2']);
+  expectQuery('li', ['#li1', '#li2', '#li3'], byId('list'));
+  expectQuery(':scope > li.sel', ['#li2'], byId('list'));
+  assertEqual(engine.querySelector('li.item', byId('list')).id, 'li1', 'querySelector gives the first');
+  assertEqual(engine.querySelector('li.nothing'), null, 'querySelector without a match');
+});
+
+test(':has-text matches every element holding the text, ancestors included', () => {
+  expectQuery(':has-text("red apple")', ['#apple', '#apple-name'], byId('fruits'));
+  const everywhere = query(':has-text("red apple")');
+  assertEqual(everywhere, ['html', 'body', '#fruits', '#apple', '#apple-name'], 'from the document');
+  expectQuery('div.item:has-text("Apple")', ['#apple']);
+  expectQuery('#fruits div:has-text("apple pie")', ['#apple']);
+  expectQuery('#fruits :has-text(Banana)', ['#banana', '#banana-name']);
+});
+
+test(':has-text ignores case and white space, reads button values, skips head and scripts', () => {
+  expectQuery('span:has-text("  RED\n\t apple ")', ['#apple-name']);
+  expectQuery('button:has-text("buy now")', ['#buy']);
+  expectQuery('input:has-text("send ORDER")', ['#submit-in']);
+  expectQuery(':has-text("Cherry")', []);
+  expectQuery(':has-text("Selector engine tests")', []);
+  expectQuery('span:has-text(\'自定义\')', ['span']);
+  expectQuery('span:has-text("\\41 pple")', ['#apple-name']);
+});
+
+test(':visible follows the box and the visibility style', () => {
+  const ids = ['v-shown', 'v-none', 'v-none-child', 'v-hidden', 'v-opacity', 'v-zero', 'v-contents',
+    'v-contents-child', 'v-contents-empty', 'v-details-body', 'v-shows-through', 'v-option'];
+  const seen = ids.filter((id) => engine.isVisible(byId(id)));
+  assertEqual(seen, ['v-shown', 'v-opacity', 'v-contents', 'v-contents-child', 'v-shows-through',
+    'v-option'], 'visible fixtures');
+  expectQuery('#vis > div:visible', ['#v-shown', '#v-opacity', '#v-contents']);
+  expectQuery('#vis :visible:has-text("transparent"), #vis :has-text("hidden"):visible', ['#v-opacity']);
+  assertFalse(engine.isVisible(document.createElement('div')), 'detached element');
+});
+
+test(':has with native arguments and with our extensions inside', () => {
+  expectQuery("label.el-radio:has(input[value='custom'])", ['#r2']);
+  expectQuery('label:has(span:has-text("自定义"))', ['#r2']);
+  expectQuery('label:has(> input[value=one])', ['#r1']);
+  expectQuery('div:has(> label:has-text("一个词"))', ['#radios']);
+  expectQuery('label:has(+ label:has-text("自定义"))', ['#r1']);
+  expectQuery('#radios label:not(:has-text("自定义"))', ["#r1"]);
+  expectQuery('label:is(:has-text("一个词"), #r2)', ['#r1', '#r2']);
+  expectQuery('#fruits > div:has(:visible:has-text("pie"))', ['#apple']);
+});
+
+test('comma lists keep document order without duplicates', () => {
+  const account = "input[placeholder*='手机号']:visible:not([readonly]):not([disabled]), " +
+    "input[type='text']:visible:not([readonly]):not([disabled])";
+  expectQuery(account, ['#acc']);
+  expectQuery("button:visible:has-text('登录'), button:visible:has-text('登 录')", ['#login-btn']);
+  expectQuery("input[type='password']:visible", ['#pw']);
+  expectQuery('#pw, #acc, #acc', ['#acc', '#pw']);
+});
+
+test('xpath selectors, absolute and relative to a root', () => {
+  expectQuery('xpath=//table[@id="results-table"]//tr', ['#row1', '#row2']);
+  expectQuery('//tr[@id="row1"]', ['#row1']);
+  expectQuery('xpath=ancestor::tr[1]', ['#row2'], byId('icon2'));
+  expectQuery('xpath=//i', ['#icon2'], byId('row2'));
+  expectQuery('xpath=//tr/td/text()', []);
+});
+
+test('chains with >> search under every result of the step before', () => {
+  expectQuery('.icon-historical-trend >> xpath=ancestor::tr[1]', ['#row1', '#row2']);
+  expectQuery('#fruits >> div.item:has-text("Apple") >> span', ['#apple-name']);
+  expectQuery('#fruits >> css=b', ['#apple-pie']);
+  expectQuery('span', ['#apple-name'], byId('apple'));
+});
+
+test('getByText picks the smallest elements holding the text', () => {
+  assertEqual(engine.getByText('Hello World', byId('gbt')).map(label), ['#gbt-p', '#gbt-span'], 'split text');
+  assertEqual(engine.getByText('WORLD', byId('gbt')).map(label), ['#gbt-b', '#gbt-span'], 'smallest');
+  assertEqual(engine.getByText('Send order').map(label), ['#submit-in'], 'button value');
+  assertEqual(engine.getByText('no such text anywhere').length, 0, 'no match');
+});
+
+test('filterHasText narrows a list by its text', () => {
+  const items = engine.querySelectorAll('#fruits .item');
+  assertEqual(engine.filterHasText(items, ' BANANA ').map(label), ['#banana'], 'filter');
+  assertEqual(engine.filterHasText(items, 'kiwi').length, 0, 'no match');
+});
+
+test('dropdown options outside the trigger are found once opened', () => {
+  expectQuery('.el-select-dropdown__item:visible', []);
+  expectQuery('.el-select-dropdown__item:has-text("Option B")', ['#opt-b']);
+  expectQuery('.el-select:has-text("Option B")', []);
+  byId('trigger').click();
+  const visible = engine.querySelectorAll('.el-select-dropdown__item:visible');
+  assertEqual(visible.map(label), ['#opt-a', '#opt-b', '#opt-c'], 'visible after opening');
+  assertEqual(engine.filterHasText(visible, 'option b').map(label), ['#opt-b'], 'narrowed by text');
+  byId('dropdown').style.display = 'none';
+});
+
+test('enabled: disabled controls, inside a disabled button or fieldset, aria-disabled', () => {
+  const disabled = ['s-disabled', 's-inner-span', 's-aria', 's-aria-child', 's-fs-input', 's-fs-span',
+    's-option', 's-select'];
+  for (const id of disabled) assertFalse(engine.isEnabled(byId(id)), `#${id} enabled`);
+  for (const id of ['s-legend-input', 's-readonly', 's-plain', 's-div', 'hit-btn']) {
+    assertTrue(engine.isEnabled(byId(id)), `#${id} enabled`);
+  }
+});
+
+test('editable: readonly, contenteditable, aria-readonly; clicking a readonly input is allowed', () => {
+  for (const id of ['s-plain', 's-textarea', 's-ce', 's-label']) {
+    assertTrue(engine.isEditable(byId(id)), `#${id} editable`);
+  }
+  for (const id of ['s-readonly', 's-div', 's-textbox', 's-fs-input', 's-disabled']) {
+    assertFalse(engine.isEditable(byId(id)), `#${id} editable`);
+  }
+  const states = ['attached', 'visible', 'enabled', 'editable'];
+  assertEqual(engine.checkElementStates(byId('s-readonly'), states),
+    { ok: false, reason: 'element is not editable' }, 'fill on readonly');
+  assertEqual(engine.checkElementStates(byId('s-readonly'), ['visible', 'enabled']), { ok: true },
+    'click on readonly');
+  assertEqual(engine.checkElementStates(byId('s-fs-input'), states),
+    { ok: false, reason: 'element is not enabled' }, 'fill in a disabled fieldset');
+  assertEqual(engine.checkElementStates(byId('v-none'), ['visible']),
+    { ok: false, reason: 'element is not visible' }, 'hidden');
+  assertEqual(engine.checkElementStates(byId('v-none'), ['hidden']), { ok: true }, 'hidden awaited');
+  assertEqual(engine.checkElementStates(document.createElement('input'), ['attached']),
+    { ok: false, reason: 'element is not attached to the DOM' }, 'detached');
+  assertThrows(() => engine.checkElementStates(byId('s-div'), ['editable']),
+    /Element is not an <input>, <textarea> or \[contenteditable\] element/, 'plain div');
+});
+
+test('selectAndFocusForFill selects existing content and rejects what cannot be filled', () => {
+  const plain = byId('s-plain');
+  assertEqual(engine.selectAndFocusForFill(plain, 'xyz'), { ok: true, needsInput: true }, 'input');
+  assertTrue(document.activeElement === plain, 'input focused');
+  assertEqual([plain.selectionStart, plain.selectionEnd], [0, 3], 'whole value selected');
+  document.execCommand('insertText', false, 'xyz');
+  assertEqual(plain.value, 'xyz', 'typed text replaces the selection');
+
+  assertEqual(engine.selectAndFocusForFill(byId('s-label'), 'q'), { ok: true, needsInput: true }, 'label');
+  assertTrue(document.activeElement === plain, 'label stands for its control');
+
+  const editable = byId('s-ce');
+  assertEqual(engine.selectAndFocusForFill(editable, 'new'), { ok: true, needsInput: true }, 'contenteditable');
+  assertEqual(String(getSelection()), 'edit me', 'contenteditable content selected');
+
+  const textarea = byId('s-textarea');
+  let inputEvents = 0;
+  textarea.addEventListener('input', () => inputEvents++);
+  assertEqual(engine.selectAndFocusForFill(textarea, ''), { ok: true, needsInput: false }, 'empty value');
+  assertEqual([textarea.value, inputEvents], ['', 1], 'empty value clears with an input event');
+
+  const date = byId('s-date');
+  let changes = 0;
+  date.addEventListener('change', () => changes++);
+  assertEqual(engine.selectAndFocusForFill(date, '2024-05-01'), { ok: true, needsInput: false }, 'date');
+  assertEqual([date.value, changes], ['2024-05-01', 1], 'date set directly');
+  assertThrows(() => engine.selectAndFocusForFill(date, 'tomorrow'), /Malformed value/, 'bad date');
+
+  assertEqual(engine.selectAndFocusForFill(byId('s-readonly'), 'x'),
+    { ok: false, reason: 'element is not editable' }, 'readonly waits');
+  assertEqual(engine.selectAndFocusForFill(byId('s-fs-input'), 'x'),
+    { ok: false, reason: 'element is not enabled' }, 'disabled waits');
+  assertThrows(() => engine.selectAndFocusForFill(byId('s-div'), 'x'),
+    /^Element is not an <input>, <textarea> or \[contenteditable\] element$/, 'div');
+  assertThrows(() => engine.selectAndFocusForFill(byId('s-checkbox'), 'x'),
+    /Input of type "checkbox" cannot be filled/, 'checkbox');
+  assertThrows(() => engine.selectAndFocusForFill(byId('s-number'), 'abc'),
+    /Cannot type text into input\[type=number\]/, 'number');
+});
+
+test('innerText gives rendered text and refuses non-HTML elements', () => {
+  assertEqual(engine.innerText(byId('gbt-p')), 'Hello World', 'paragraph');
+  assertEqual(engine.innerText(byId('v-none')), 'none child', 'hidden element keeps its text');
+  assertThrows(() => engine.innerText(byId('s-svg')), /not an HTMLElement/, 'svg');
+});
+
+test('malformed selectors fail with an error naming the selector', () => {
+  const malformed = [
+    'div:has-text("x', 'div >', ', div', 'div,,p', 'div:visible(1)', 'div[', 'div)', 'foo=bar',
+    'xpath=', 'xpath=//tr[', 'div:bogus-pseudo', 'div >> ', 'div:has-text', 'label:has()', '>> div',
+  ];
+  for (const selector of malformed) {
+    const error = assertThrows(() => engine.querySelectorAll(selector), /Malformed selector/, selector);
+    assertEqual(error.name, 'SelectorError', `${selector} error name`);
+    if (!error.message.includes(`"${selector}"`)) {
+      throw new Error(`error for ${selector} does not quote it: ${error.message}`);
+    }
+  }
+  assertThrows(() => engine.querySelectorAll(42), /must be a string/, 'not a string');
+});
+
+test('CSS searches open shadow roots', () => {
+  const host = byId('shadow-host');
+  const root = host.attachShadow({ mode: 'open' });
+  root.innerHTML = '<div class="inner"><button id="shadow-btn">Shadow button</button></div>';
+  expectQuery('#shadow-host .inner > button', ['#shadow-btn']);
+  expectQuery('#shadow-host:has-text("shadow button")', ['#shadow-host']);
+  expectQuery('button:has-text("shadow")', ['#shadow-btn']);
+  assertEqual(engine.getByText('Shadow button').map(label), ['#shadow-btn'], 'getByText');
+});
+
+test('scrollIntoViewIfNeeded brings a far element into the viewport', async () => {
+  const far = byId('far');
+  assertEqual(await engine.scrollIntoViewIfNeeded(far), { ok: true }, 'scrolled');
+  const box = far.getBoundingClientRect();
+  assertTrue(box.top >= 0 && box.bottom <= innerHeight, `in viewport (top ${box.top})`);
+  assertEqual(await engine.scrollIntoViewIfNeeded(byId('v-none')),
+    { ok: false, reason: 'element is not visible' }, 'hidden');
+  window.scrollTo(0, 0);
+});
+
+test('hit target: an overlay intercepts, descendants and shadow content count', async () => {
+  const button = byId('hit-btn');
+  assertEqual(await engine.scrollIntoViewIfNeeded(button), { ok: true }, 'scrolled');
+  const point = engine.clickPoint(button);
+  const covered = engine.checkHitTarget(button, point.x, point.y);
+  assertFalse(covered.ok, 'covered button');
+  if (!/<div id="hit-overlay" class="mask"><\/div> intercepts pointer events/.test(covered.reason)) {
+    throw new Error(`reason does not name the overlay: ${covered.reason}`);
+  }
+  byId('hit-overlay').style.display = 'none';
+  assertEqual(engine.checkHitTarget(button, point.x, point.y), { ok: true }, 'uncovered (span hit)');
+  assertFalse(engine.checkHitTarget(byId('hit-span'), point.x + 50, point.y + 10).ok, 'outside the span');
+
+  const shadowButton = engine.querySelector('#shadow-btn');
+  await engine.scrollIntoViewIfNeeded(shadowButton);
+  const inside = engine.clickPoint(shadowButton);
+  assertEqual(engine.checkHitTarget(shadowButton, inside.x, inside.y), { ok: true }, 'shadow button');
+  assertEqual(engine.checkHitTarget(byId('shadow-host'), inside.x, inside.y), { ok: true }, 'its host');
+  assertFalse(engine.checkHitTarget(byId('still'), inside.x, inside.y).ok, 'another element');
+  window.scrollTo(0, 0);
+});
+
+test('stableRect: a moving element is not stable, a still one is', async () => {
+  const moving = await engine.stableRect(byId('mover'));
+  assertEqual(moving, { ok: false, reason: 'element is not stable' }, 'animated');
+  const still = await engine.stableRect(byId('still'));
+  assertTrue(still.ok && still.rect.width > 0 && still.rect.height > 0, 'still element');
+  byId('mover').style.animation = 'none';
+  await nextFrame();
+  assertTrue((await engine.stableRect(byId('mover'))).ok, 'stable once the animation stops');
+  const detached = document.createElement('div');
+  assertEqual(await engine.stableRect(detached), { ok: false, reason: 'element is not attached to the DOM' },
+    'detached');
+});
+
+// ---------------------------------------------------------------------------------------------
+
+async function runAll() {
+  const failures = [];
+  for (const { name, body } of cases) {
+    try {
+      await body();
+    } catch (error) {
+      failures.push(`FAILED ${name}: ${error && error.message}`);
+    }
+  }
+  const text = [`${cases.length - failures.length} passed, ${failures.length} failed`, ...failures].join('\n');
+  document.getElementById('results').textContent = text;
+  return text;
+}
+
+window.__selectorTests = runAll();
