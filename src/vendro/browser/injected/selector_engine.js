@@ -461,7 +461,7 @@
   // ---------------------------------------------------------------------------------------
   // Fill
 
-  const kTypedInputs = new Set(['', 'email', 'number', 'password', 'search', 'tel', 'text', 'url']);
+  const kTypedInputs = new Set(['email', 'number', 'password', 'search', 'tel', 'text', 'url']);
   const kValueInputs = new Set(['color', 'date', 'time', 'datetime-local', 'month', 'range', 'week']);
 
   function fillTarget(element) {
@@ -476,7 +476,7 @@
     if (!target.isConnected) return { ok: false, reason: 'element is not attached to the DOM' };
     let setDirectly = false;
     if (target.localName === 'input') {
-      const type = (target.getAttribute('type') || '').toLowerCase();
+      const type = target.type.toLowerCase(); // unknown types read as "text", as browsers treat them
       if (!kTypedInputs.has(type) && !kValueInputs.has(type)) {
         throw new Error(`Input of type "${type}" cannot be filled`);
       }
@@ -531,14 +531,22 @@
   }
 
   class CssParser {
-    constructor(text, whole) {
+    // `offset`: where `text` starts inside `whole`, so that positions in errors refer to what
+    // the caller wrote.
+    constructor(text, whole, offset) {
       this.text = text;
       this.whole = whole;
+      this.offset = offset;
       this.pos = 0;
     }
 
     fail(detail) {
       throw selectorError(this.whole, detail);
+    }
+
+    at(pos = this.pos) {
+      const absolute = pos + this.offset;
+      return absolute >= this.whole.trimEnd().length ? 'at the end' : `at position ${absolute}`;
     }
 
     peek(offset = 0) {
@@ -563,7 +571,7 @@
         list.push(this.parseComplex(relative));
         this.skipSpace();
         if (this.atEnd()) return list;
-        if (this.peek() !== ',') this.fail(`unexpected "${this.peek()}" at position ${this.pos}`);
+        if (this.peek() !== ',') this.fail(`unexpected "${this.peek()}" ${this.at()}`);
         this.pos++;
       }
     }
@@ -583,9 +591,8 @@
       }
       for (;;) {
         if (this.atEnd() || this.peek() === ',') {
-          const where = this.atEnd() ? 'at the end' : `at position ${this.pos}`;
           const after = combinator && combinator !== ' ' ? ` after "${combinator}"` : '';
-          this.fail(`expected a selector${after} ${where}`);
+          this.fail(`expected a selector${after} ${this.at()}`);
         }
         const compound = this.parseCompound();
         compound.combinator = compounds.length ? combinator : null;
@@ -599,7 +606,7 @@
         } else if (hadSpace) {
           combinator = ' ';
         } else {
-          this.fail(`unexpected "${this.peek()}" at position ${this.pos}`);
+          this.fail(`unexpected "${this.peek()}" ${this.at()}`);
         }
       }
     }
@@ -617,7 +624,7 @@
           break;
         }
       }
-      if (this.pos === start) this.fail(`expected a name at position ${start}`);
+      if (this.pos === start) this.fail(`expected a name ${this.at(start)}`);
       return this.text.slice(start, this.pos);
     }
 
@@ -630,7 +637,7 @@
       const stack = [close];
       this.pos++;
       while (stack.length) {
-        if (this.atEnd()) this.fail(`unclosed "${open}" at position ${start}`);
+        if (this.atEnd()) this.fail(`unclosed "${open}" ${this.at(start)}`);
         const c = this.peek();
         if (c === '\\') {
           this.pos += 2;
@@ -640,7 +647,7 @@
           stack.push(c === '(' ? ')' : ']');
           this.pos++;
         } else if (c === ')' || c === ']') {
-          if (c !== stack.pop()) this.fail(`unbalanced "${c}" at position ${this.pos}`);
+          if (c !== stack.pop()) this.fail(`unbalanced "${c}" ${this.at()}`);
           this.pos++;
         } else {
           this.pos++;
@@ -654,7 +661,7 @@
       const start = this.pos;
       this.pos++;
       for (;;) {
-        if (this.atEnd()) this.fail(`unterminated string at position ${start}`);
+        if (this.atEnd()) this.fail(`unterminated string ${this.at(start)}`);
         const c = this.peek();
         if (c === '\\') this.pos += 2;
         else if (c === quote) break;
@@ -687,15 +694,16 @@
         } else if (c === ':') {
           this.pos++;
           const name = this.readIdent();
+          const argumentStart = this.pos + 1;
           const argument = this.peek() === '(' ? this.readBalanced() : null;
-          const extension = this.parsePseudo(name.toLowerCase(), argument);
+          const extension = this.parsePseudo(name.toLowerCase(), argument, argumentStart);
           if (extension) ext.push(extension);
           else css += argument === null ? `:${name}` : `:${name}(${argument})`;
         } else {
           break;
         }
       }
-      if (this.pos === start) this.fail(`expected a selector at position ${start}`);
+      if (this.pos === start) this.fail(`expected a selector ${this.at(start)}`);
       if (css) {
         try {
           validationRoot.querySelector(css);
@@ -707,7 +715,7 @@
     }
 
     // Our extension for a pseudo-class, or null when the browser handles it natively.
-    parsePseudo(name, argument) {
+    parsePseudo(name, argument, argumentStart) {
       if (name === 'visible') {
         if (argument !== null) this.fail(':visible takes no argument');
         return { kind: 'visible' };
@@ -719,7 +727,8 @@
       }
       if (name === 'has' || kLogical.has(name)) {
         if (argument === null || !argument.trim()) this.fail(`:${name}() needs a selector`);
-        const list = new CssParser(argument, this.whole).parseList(name === 'has');
+        const list = new CssParser(argument, this.whole, this.offset + argumentStart)
+          .parseList(name === 'has');
         if (!usesExtensions(list)) return null;
         return { kind: name === 'has' ? 'has' : name === 'not' ? 'not' : 'is', list };
       }
@@ -861,29 +870,36 @@
       } else if (c === ')' || c === ']') {
         depth--;
       } else if (c === '>' && selector[i + 1] === '>' && depth === 0) {
-        parts.push(selector.slice(start, i));
+        parts.push({ text: selector.slice(start, i), start });
         start = i + 2;
         i++;
       }
     }
-    parts.push(selector.slice(start));
+    parts.push({ text: selector.slice(start), start });
     return parts;
   }
 
+  function leadingSpace(text) {
+    return text.length - text.trimStart().length;
+  }
+
   function parseStep(step, whole) {
-    const text = step.trim();
+    const text = step.text.trim();
+    let offset = step.start + leadingSpace(step.text);
     if (!text) throw selectorError(whole, 'empty selector');
     const engine = kEngine.exec(text);
     if (engine) {
       const name = engine[1].toLowerCase();
-      const body = text.slice(engine[0].length).trim();
+      const rest = text.slice(engine[0].length);
+      const body = rest.trim();
+      offset += engine[0].length + leadingSpace(rest);
       if (!body) throw selectorError(whole, `empty ${name} selector`);
       if (name === 'xpath') return parseXPath(body, whole);
-      if (name === 'css') return { engine: 'css', list: new CssParser(body, whole).parseList(false) };
-      throw selectorError(whole, `unknown selector engine "${engine[1]}"`);
+      if (name !== 'css') throw selectorError(whole, `unknown selector engine "${engine[1]}"`);
+      return { engine: 'css', list: new CssParser(body, whole, offset).parseList(false) };
     }
     if (text.startsWith('/') || text.startsWith('..')) return parseXPath(text, whole);
-    return { engine: 'css', list: new CssParser(text, whole).parseList(false) };
+    return { engine: 'css', list: new CssParser(text, whole, offset).parseList(false) };
   }
 
   function parseXPath(expression, whole) {
