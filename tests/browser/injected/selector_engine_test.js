@@ -93,6 +93,7 @@ test(':has-text ignores case and white space, reads button values, skips head an
   expectQuery(':has-text("Selector engine tests")', []);
   expectQuery('span:has-text(\'自定义\')', ['span']);
   expectQuery('span:has-text("\\41 pple")', ['#apple-name']);
+  expectQuery('#quoted:has-text("say \\"hi\\" >> now")', ['#quoted']);
 });
 
 test(':visible follows the box and the visibility style', () => {
@@ -138,6 +139,9 @@ test('chains with >> search under every result of the step before', () => {
   expectQuery('.icon-historical-trend >> xpath=ancestor::tr[1]', ['#row1', '#row2']);
   expectQuery('#fruits >> div.item:has-text("Apple") >> span', ['#apple-name']);
   expectQuery('#fruits >> css=b', ['#apple-pie']);
+  // Results gathered from several roots come back in document order, each once.
+  expectQuery('#apple, #banana >> xpath=preceding-sibling::*[1] | following-sibling::*[1]',
+    ['#apple', '#banana', '#buy']);
   expectQuery('span', ['#apple-name'], byId('apple'));
 });
 
