@@ -152,6 +152,19 @@ test('getByText picks the smallest elements holding the text', () => {
   assertEqual(engine.getByText('no such text anywhere').length, 0, 'no match');
 });
 
+test('resolveLocator applies selector, text, filter and index steps in one call', () => {
+  const resolve = (steps, root) => engine.resolveLocator(steps, root).map(label);
+  assertEqual(resolve([{ selector: '#fruits .item' }, { hasText: 'banana' }]), ['#banana'], 'filter');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: -1 }]), ['#li3'], 'last');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: 0 }]), ['#li1'], 'first');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: 3 }]), [], 'out of range');
+  assertEqual(resolve([{ selector: '#results-table tr' }, { selector: 'xpath=.//i' }]), ['#icon1', '#icon2'],
+    'chained relative xpath');
+  assertEqual(resolve([{ selector: '#gbt' }, { text: 'world' }, { nth: 0 }]), ['#gbt-b'], 'text under a root');
+  assertEqual(resolve([{ selector: 'li' }], byId('list')), ['#li1', '#li2', '#li3'], 'explicit root');
+  assertThrows(() => engine.resolveLocator([{ frobnicate: 1 }]), /Unknown locator step/, 'unknown step');
+});
+
 test('filterHasText narrows a list by its text', () => {
   const items = engine.querySelectorAll('#fruits .item');
   assertEqual(engine.filterHasText(items, ' BANANA ').map(label), ['#banana'], 'filter');
@@ -233,6 +246,8 @@ test('selectAndFocusForFill selects existing content and rejects what cannot be 
     { ok: false, reason: 'element is not editable' }, 'readonly waits');
   assertEqual(engine.selectAndFocusForFill(byId('s-fs-input'), 'x'),
     { ok: false, reason: 'element is not enabled' }, 'disabled waits');
+  assertEqual(engine.selectAndFocusForFill(byId('acc-hidden'), 'x'),
+    { ok: false, reason: 'element is not visible' }, 'hidden waits');
   assertThrows(() => engine.selectAndFocusForFill(byId('s-div'), 'x'),
     /^Element is not an <input>, <textarea> or \[contenteditable\] element$/, 'div');
   assertThrows(() => engine.selectAndFocusForFill(byId('s-checkbox'), 'x'),
@@ -291,8 +306,12 @@ test('hit target: an overlay intercepts, descendants and shadow content count', 
   if (!/<div id="hit-overlay" class="mask"><\/div> intercepts pointer events/.test(covered.reason)) {
     throw new Error(`reason does not name the overlay: ${covered.reason}`);
   }
+  const blocked = await engine.prepareClick(button);
+  assertEqual([blocked.ok, /hit-overlay.*intercepts pointer events/.test(blocked.reason)], [false, true],
+    `prepareClick on the covered button: ${blocked.reason}`);
   byId('hit-overlay').style.display = 'none';
   assertEqual(engine.checkHitTarget(button, point.x, point.y), { ok: true }, 'uncovered (span hit)');
+  assertEqual(await engine.prepareClick(button), { ok: true, x: point.x, y: point.y }, 'prepareClick');
   assertFalse(engine.checkHitTarget(byId('hit-span'), point.x + 50, point.y + 10).ok, 'outside the span');
 
   const shadowButton = engine.querySelector('#shadow-btn');
@@ -307,6 +326,12 @@ test('hit target: an overlay intercepts, descendants and shadow content count', 
 test('stableRect: a moving element is not stable, a still one is', async () => {
   const moving = await engine.stableRect(byId('mover'));
   assertEqual(moving, { ok: false, reason: 'element is not stable' }, 'animated');
+  assertEqual(await engine.prepareClick(byId('mover')), { ok: false, reason: 'element is not stable' },
+    'prepareClick on the moving element');
+  assertEqual(await engine.prepareClick(byId('s-disabled')), { ok: false, reason: 'element is not enabled' },
+    'prepareClick on a disabled button');
+  assertEqual(await engine.prepareClick(byId('v-none')), { ok: false, reason: 'element is not visible' },
+    'prepareClick on a hidden element');
   const still = await engine.stableRect(byId('still'));
   assertTrue(still.ok && still.rect.width > 0 && still.rect.height > 0, 'still element');
   byId('mover').style.animation = 'none';

@@ -15,6 +15,9 @@
 //       one. CSS steps look into open shadow roots. Throws an Error named "SelectorError" whose
 //       message quotes the selector when it is malformed.
 //   querySelector(selector, root?) -> Element | null        the first of the above.
+//   resolveLocator(steps, root?) -> Element[]
+//       A whole locator in one call: steps [{selector}, {text}, {hasText}, {nth}] applied in
+//       order (see the function).
 //   getByText(text, root?) -> Element[]
 //       The smallest elements holding `text`: an element whose text contains it while none of
 //       its child elements does.
@@ -38,9 +41,12 @@
 //       Whether the element, or something inside it, is what a pointer event at viewport point
 //       (x, y) would reach, following open shadow roots. The reason names the element that would
 //       receive the event instead ('<div class="mask"> intercepts pointer events').
+//   prepareClick(el) -> Promise<{ok: true, x, y} | {ok: false, reason}>
+//       Everything a click waits for, checked once: attached, visible, enabled, scrolled into
+//       view, stable, and the hit target at its centre (x, y), where the mouse should go.
 //   selectAndFocusForFill(el, value) -> {ok: true, needsInput} | {ok: false, reason}
-//       Focuses an <input>, <textarea> or [contenteditable] (a <label> stands for its control)
-//       and selects its content. needsInput: the caller must now insert `value` as typed text;
+//       Focuses a visible <input>, <textarea> or [contenteditable] (a <label> stands for its
+//       control) and selects its content. needsInput: the caller must now insert `value` as typed text;
 //       otherwise the fill is complete (value types like date set directly; an empty value
 //       deletes the selection). A disabled, read-only or detached element gives ok: false so
 //       the caller may retry; an element that can never be filled throws.
@@ -458,6 +464,22 @@
     return { ok: false, reason: `${describeElement(hit)} intercepts pointer events` };
   }
 
+  // Every check a click needs, in one round trip: states, scrolling, stability, hit target.
+  async function prepareClick(el) {
+    assertElement(el, 'prepareClick');
+    const states = checkElementStates(el, ['attached', 'visible', 'enabled']);
+    if (!states.ok) return states;
+    const scrolled = await scrollIntoViewIfNeeded(el);
+    if (!scrolled.ok) return scrolled;
+    const stable = await stableRect(el);
+    if (!stable.ok) return stable;
+    const point = clickPoint(el);
+    if (!point) return { ok: false, reason: 'element is outside of the viewport' };
+    const hit = checkHitTarget(el, point.x, point.y);
+    if (!hit.ok) return hit;
+    return { ok: true, x: point.x, y: point.y };
+  }
+
   // ---------------------------------------------------------------------------------------
   // Fill
 
@@ -474,6 +496,7 @@
     value = String(value);
     const target = fillTarget(el);
     if (!target.isConnected) return { ok: false, reason: 'element is not attached to the DOM' };
+    if (!isVisible(el)) return { ok: false, reason: 'element is not visible' };
     let setDirectly = false;
     if (target.localName === 'input') {
       const type = target.type.toLowerCase(); // unknown types read as "text", as browsers treat them
@@ -996,10 +1019,39 @@
     );
   }
 
+  // One locator resolved in one call. Steps, applied in order to the elements found so far
+  // (starting from `root`): {selector} searches under each of them; {text} is getByText under
+  // each of them; {hasText} keeps those holding the text; {nth} keeps the one at that index
+  // (negative counts from the end; none when out of range).
+  function resolveLocator(steps, root) {
+    let current = [checkRoot(root)];
+    for (const step of steps) {
+      if (typeof step.selector === 'string' || typeof step.text === 'string') {
+        const next = new Set();
+        for (const scope of current) {
+          const found = typeof step.selector === 'string'
+            ? querySelectorAll(step.selector, scope)
+            : getByText(step.text, scope);
+          for (const element of found) next.add(element);
+        }
+        current = current.length === 1 ? Array.from(next) : inTreeOrder(next);
+      } else if (typeof step.hasText === 'string') {
+        current = filterHasText(current, step.hasText);
+      } else if (Number.isInteger(step.nth)) {
+        const index = step.nth < 0 ? current.length + step.nth : step.nth;
+        current = index >= 0 && index < current.length ? [current[index]] : [];
+      } else {
+        throw new Error(`Unknown locator step ${JSON.stringify(step)}`);
+      }
+    }
+    return current.filter((node) => node.nodeType === Node.ELEMENT_NODE);
+  }
+
   const api = {
     version: 1,
     querySelectorAll,
     querySelector,
+    resolveLocator,
     getByText,
     filterHasText,
     isVisible,
@@ -1011,6 +1063,7 @@
     scrollIntoViewIfNeeded,
     clickPoint,
     checkHitTarget,
+    prepareClick,
     selectAndFocusForFill,
     describeElement,
     normalizeWhiteSpace,
