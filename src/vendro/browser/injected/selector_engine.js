@@ -125,6 +125,46 @@
     return ordered;
   }
 
+  // Open shadow roots inside `container`, nested ones included.
+  function shadowRootsIn(container) {
+    const found = [];
+    const pending = [container];
+    while (pending.length) {
+      const scope = pending.pop();
+      if (scope.nodeType === Node.ELEMENT_NODE && scope.shadowRoot) {
+        found.push(scope.shadowRoot);
+        pending.push(scope.shadowRoot);
+      }
+      for (const element of scope.querySelectorAll('*')) {
+        if (element.shadowRoot) {
+          found.push(element.shadowRoot);
+          pending.push(element.shadowRoot);
+        }
+      }
+    }
+    return found;
+  }
+
+  // The tree scopes a search under `root` covers: root itself and the open shadow roots below it.
+  function treeScopes(root, cache) {
+    if (root.nodeType === Node.DOCUMENT_FRAGMENT_NODE) return [root, ...shadowRootsIn(root)];
+    const doc = root.nodeType === Node.DOCUMENT_NODE ? root : root.ownerDocument;
+    let all = cache.shadowRoots.get(doc);
+    if (!all) {
+      all = shadowRootsIn(doc);
+      cache.shadowRoots.set(doc, all);
+    }
+    if (root === doc) return [root, ...all];
+    return [root, ...all.filter((shadowRoot) => composedContains(root, shadowRoot.host))];
+  }
+
+  // Elements found in `scopes`, in tree order.
+  function ordered(found, scopes) {
+    if (scopes.length > 1) return inTreeOrder(found);
+    return Array.from(found).sort((a, b) =>
+      a === b ? 0 : a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1);
+  }
+
   function assertElement(el, what) {
     if (!el || el.nodeType !== Node.ELEMENT_NODE) {
       throw new Error(`${what} expects an element, got ${el === null ? 'null' : typeof el}`);
@@ -154,7 +194,13 @@
 
   // Caches live for one call into the engine; the page may change between calls.
   function newCache() {
-    return { rawText: new Map(), lowerText: new Map(), textMatch: new Map(), visible: new Map() };
+    return {
+      rawText: new Map(),
+      lowerText: new Map(),
+      textMatch: new Map(),
+      visible: new Map(),
+      shadowRoots: new Map(),
+    };
   }
 
   function rawText(element, cache) {
@@ -193,8 +239,10 @@
     return normalizeWhiteSpace(text).toLowerCase();
   }
 
-  // 'none' | 'self' (the element holds the text and no child element does) | 'selfAndChildren'.
-  function matchText(element, needle, cache) {
+  // Whether the element's text holds the needle. An element's text is part of its parent's, so
+  // a parent already known to lack the needle settles the question without reading the
+  // element's own text (searches in tree order see parents first).
+  function containsText(element, needle, cache) {
     let results = cache.textMatch.get(needle);
     if (!results) {
       results = new Map();
@@ -202,18 +250,26 @@
     }
     let result = results.get(element);
     if (result !== undefined) return result;
-    result = 'none';
-    if (!skippedForText(element) && comparableText(element, cache).includes(needle)) {
-      result = 'self';
-      for (const child of childElements(element)) {
-        if (matchText(child, needle, cache) !== 'none') {
-          result = 'selfAndChildren';
-          break;
-        }
-      }
+    const parent = composedParent(element);
+    if (parent && results.get(parent) === false &&
+        !kSkippedForText.has(parent.nodeName.toUpperCase())) {
+      result = false;
+    } else {
+      result = comparableText(element, cache).includes(needle);
     }
     results.set(element, result);
     return result;
+  }
+
+  // 'none' | 'self' (the element holds the text and no child element does) | 'selfAndChildren'.
+  function matchText(element, needle, cache) {
+    if (skippedForText(element) || !containsText(element, needle, cache)) return 'none';
+    for (const child of childElements(element)) {
+      if (!kSkippedForText.has(child.nodeName.toUpperCase()) && containsText(child, needle, cache)) {
+        return 'selfAndChildren';
+      }
+    }
+    return 'self';
   }
 
   // ---------------------------------------------------------------------------------------
@@ -232,20 +288,22 @@
       const select = element.closest('select');
       if (select) return visible(select, cache);
     }
-    const style = getComputedStyle(element);
-    if (style.display === 'contents') {
-      // No box of its own: it shows whatever its children show.
-      for (let node = element.firstChild; node; node = node.nextSibling) {
-        if (node.nodeType === Node.ELEMENT_NODE && visible(node, cache)) return true;
-        if (node.nodeType === Node.TEXT_NODE && isVisibleTextNode(node)) return true;
-      }
-      return false;
+    // checkVisibility() covers display:none ancestors, visibility, closed <details> and
+    // content-visibility; opacity deliberately does not count.
+    const shown = typeof element.checkVisibility === 'function'
+      ? element.checkVisibility({ visibilityProperty: true })
+      : getComputedStyle(element).visibility === 'visible';
+    if (shown) {
+      const rect = element.getBoundingClientRect();
+      if (rect.width > 0 && rect.height > 0) return true;
     }
-    // checkVisibility() covers display:none ancestors, closed <details> and content-visibility.
-    if (typeof element.checkVisibility === 'function' && !element.checkVisibility()) return false;
-    if (style.visibility !== 'visible') return false;
-    const rect = element.getBoundingClientRect();
-    return rect.width > 0 && rect.height > 0;
+    if (getComputedStyle(element).display !== 'contents') return false;
+    // No box of its own: it shows whatever its children show.
+    for (let node = element.firstChild; node; node = node.nextSibling) {
+      if (node.nodeType === Node.ELEMENT_NODE && visible(node, cache)) return true;
+      if (node.nodeType === Node.TEXT_NODE && isVisibleTextNode(node)) return true;
+    }
+    return false;
   }
 
   function visible(element, cache) {
@@ -793,8 +851,10 @@
   // ---------------------------------------------------------------------------------------
   // Matching
 
-  function matchesCompound(element, compound, context) {
-    if (compound.css && !element.matches(compound.css)) return false;
+  // `cssKnown`: the browser already matched the compound's CSS part (the element came from
+  // querySelectorAll with it).
+  function matchesCompound(element, compound, context, cssKnown) {
+    if (compound.css && !cssKnown && !element.matches(compound.css)) return false;
     for (const extension of compound.ext) {
       if (!matchesExtension(element, extension, context)) return false;
     }
@@ -820,8 +880,8 @@
   }
 
   // Whether `element` matches compounds[0..index], compounds[index] being at `element`.
-  function matchesFrom(element, compounds, index, context) {
-    if (!matchesCompound(element, compounds[index], context)) return false;
+  function matchesFrom(element, compounds, index, context, cssKnown = false) {
+    if (!matchesCompound(element, compounds[index], context, cssKnown)) return false;
     if (index === 0) return true;
     switch (compounds[index].combinator) {
       case '>': {
@@ -853,19 +913,32 @@
     return list.some((complex) => matchesComplex(element, complex, context));
   }
 
+  // Candidates for the last compound of `complex` under `root`, checked against the whole
+  // complex selector; calls found(element) for each match and stops when it returns true.
+  function searchComplex(root, complex, context, found) {
+    const last = complex.length - 1;
+    const css = complex[last].css || '*';
+    for (const scope of treeScopes(root, context.cache)) {
+      for (const candidate of scope.querySelectorAll(css)) {
+        if (matchesFrom(candidate, complex, last, context, true) && found(candidate)) return true;
+      }
+    }
+    return false;
+  }
+
   function matchesHas(element, list, context) {
     const inner = { scope: element, cache: context.cache };
     return list.some((complex) => {
       const first = complex[1].combinator;
-      const test = (candidate) => matchesComplex(candidate, complex, inner);
       if (first === '+' || first === '~') {
+        const test = (candidate) => matchesComplex(candidate, complex, inner);
         for (let s = element.nextElementSibling; s; s = s.nextElementSibling) {
           if (test(s) || (complex.length > 2 && walkDescendants(s, test))) return true;
           if (first === '+' && complex.length === 2) return false;
         }
         return false;
       }
-      return walkDescendants(element, test);
+      return searchComplex(element, complex, inner, () => true);
     });
   }
 
@@ -968,12 +1041,17 @@
       return found;
     }
     const context = { scope: scopeElementOf(root), cache };
-    const found = [];
-    walkDescendants(root, (element) => {
-      if (matchesList(element, step.list, context)) found.push(element);
-      return false;
-    });
-    return found;
+    const found = new Set();
+    for (const complex of step.list) {
+      searchComplex(root, complex, context, (element) => {
+        found.add(element);
+        return false;
+      });
+    }
+    const scopes = treeScopes(root, cache);
+    // One complex selector in one tree scope: querySelectorAll already gave tree order.
+    if (step.list.length === 1 && scopes.length === 1) return Array.from(found);
+    return ordered(found, scopes);
   }
 
   function checkRoot(root) {
