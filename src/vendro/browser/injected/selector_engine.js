@@ -46,10 +46,10 @@
 //       view, stable, and the hit target at its centre (x, y), where the mouse should go.
 //   selectAndFocusForFill(el, value) -> {ok: true, needsInput} | {ok: false, reason}
 //       Focuses a visible <input>, <textarea> or [contenteditable] (a <label> stands for its
-//       control) and selects its content. needsInput: the caller must now insert `value` as typed text;
-//       otherwise the fill is complete (value types like date set directly; an empty value
-//       deletes the selection). A disabled, read-only or detached element gives ok: false so
-//       the caller may retry; an element that can never be filled throws.
+//       control) and selects its content. needsInput: the caller must now insert `value` as
+//       typed text; otherwise the fill is complete (value types like date are set directly; an
+//       empty value deletes the selection). A hidden, disabled, read-only or detached element
+//       gives ok: false so that the caller may retry; one that can never be filled throws.
 //   describeElement(el) -> string   short HTML-like description for error messages.
 //   normalizeWhiteSpace(text) -> string
 (() => {
@@ -71,7 +71,8 @@
   function composedParent(node) {
     if (node.parentElement) return node.parentElement;
     const parent = node.parentNode;
-    if (parent && parent.nodeType === Node.DOCUMENT_FRAGMENT_NODE && parent.host) return parent.host;
+    const isShadowRoot = parent && parent.nodeType === Node.DOCUMENT_FRAGMENT_NODE;
+    if (isShadowRoot && parent.host) return parent.host;
     return null;
   }
 
@@ -180,8 +181,12 @@
 
   const kSkippedForText = new Set(['HEAD', 'SCRIPT', 'STYLE', 'NOSCRIPT', 'TEMPLATE']);
 
+  function skippedTag(element) {
+    return kSkippedForText.has(element.nodeName.toUpperCase());
+  }
+
   function skippedForText(element) {
-    if (kSkippedForText.has(element.nodeName.toUpperCase())) return true;
+    if (skippedTag(element)) return true;
     const head = element.ownerDocument.head;
     return !!head && head.contains(element);
   }
@@ -214,7 +219,7 @@
         for (let node = parent.firstChild; node; node = node.nextSibling) {
           if (node.nodeType === Node.TEXT_NODE || node.nodeType === Node.CDATA_SECTION_NODE) {
             text += node.data;
-          } else if (node.nodeType === Node.ELEMENT_NODE && !kSkippedForText.has(node.nodeName.toUpperCase())) {
+          } else if (node.nodeType === Node.ELEMENT_NODE && !skippedTag(node)) {
             text += rawText(node, cache);
           }
         }
@@ -251,8 +256,7 @@
     let result = results.get(element);
     if (result !== undefined) return result;
     const parent = composedParent(element);
-    if (parent && results.get(parent) === false &&
-        !kSkippedForText.has(parent.nodeName.toUpperCase())) {
+    if (parent && results.get(parent) === false && !skippedTag(parent)) {
       result = false;
     } else {
       result = comparableText(element, cache).includes(needle);
@@ -265,7 +269,7 @@
   function matchText(element, needle, cache) {
     if (skippedForText(element) || !containsText(element, needle, cache)) return 'none';
     for (const child of childElements(element)) {
-      if (!kSkippedForText.has(child.nodeName.toUpperCase()) && containsText(child, needle, cache)) {
+      if (!skippedTag(child) && containsText(child, needle, cache)) {
         return 'selfAndChildren';
       }
     }
@@ -360,9 +364,9 @@
   }
 
   const kReadonlyRoles = new Set([
-    'checkbox', 'combobox', 'grid', 'gridcell', 'listbox', 'radiogroup', 'slider',
-    'spinbutton', 'textbox', 'searchbox', 'columnheader', 'rowheader', 'treegrid', 'menuitemcheckbox',
-    'menuitemradio', 'option', 'radio', 'switch',
+    'checkbox', 'columnheader', 'combobox', 'grid', 'gridcell', 'listbox', 'menuitemcheckbox',
+    'menuitemradio', 'option', 'radio', 'radiogroup', 'rowheader', 'searchbox', 'slider',
+    'spinbutton', 'switch', 'textbox', 'treegrid',
   ]);
 
   // null when the element is not something that can be edited at all.
@@ -469,13 +473,25 @@
     });
   }
 
+  // Share of the element's box that shows through every clipping ancestor and the viewport.
   function viewportRatio(el) {
     return new Promise((resolve) => {
       const observer = new IntersectionObserver((entries) => {
         observer.disconnect();
+        clearTimeout(timer);
         resolve(entries[0].intersectionRatio);
       });
       observer.observe(el);
+      // Pages that are not rendering (background tabs) never deliver the observation; measure
+      // against the viewport alone then.
+      const timer = setTimeout(() => {
+        observer.disconnect();
+        const box = el.getBoundingClientRect();
+        const width = Math.min(box.right, innerWidth) - Math.max(box.left, 0);
+        const height = Math.min(box.bottom, innerHeight) - Math.max(box.top, 0);
+        const area = box.width * box.height;
+        resolve(area > 0 && width > 0 && height > 0 ? (width * height) / area : 0);
+      }, 200);
     });
   }
 
@@ -542,7 +558,9 @@
   // Fill
 
   const kTypedInputs = new Set(['email', 'number', 'password', 'search', 'tel', 'text', 'url']);
-  const kValueInputs = new Set(['color', 'date', 'time', 'datetime-local', 'month', 'range', 'week']);
+  const kValueInputs = new Set([
+    'color', 'date', 'time', 'datetime-local', 'month', 'range', 'week',
+  ]);
 
   function fillTarget(element) {
     if (element.localName === 'label' && element.control) return element.control;
@@ -557,7 +575,8 @@
     if (!isVisible(el)) return { ok: false, reason: 'element is not visible' };
     let setDirectly = false;
     if (target.localName === 'input') {
-      const type = target.type.toLowerCase(); // unknown types read as "text", as browsers treat them
+      // Unknown types read as "text", the way browsers treat them.
+      const type = target.type.toLowerCase();
       if (!kTypedInputs.has(type) && !kValueInputs.has(type)) {
         throw new Error(`Input of type "${type}" cannot be filled`);
       }
@@ -828,7 +847,9 @@
     const text = argument.trim();
     const quote = text[0];
     if (quote !== '"' && quote !== "'") return text;
-    if (text.length < 2 || text[text.length - 1] !== quote) parser.fail('unterminated string in :has-text()');
+    if (text.length < 2 || text[text.length - 1] !== quote) {
+      parser.fail('unterminated string in :has-text()');
+    }
     let out = '';
     for (let i = 1; i < text.length - 1; i++) {
       const c = text[i];
@@ -1029,11 +1050,14 @@
     if (step.engine === 'xpath') {
       let expression = step.expression;
       // Under an element, "//x" means "anything below it", as users of chained locators expect.
-      if (root.nodeType !== Node.DOCUMENT_NODE && expression.startsWith('/')) expression = '.' + expression;
+      if (root.nodeType !== Node.DOCUMENT_NODE && expression.startsWith('/')) {
+        expression = '.' + expression;
+      }
       const context = root.nodeType === Node.DOCUMENT_FRAGMENT_NODE ? root.host : root;
       const doc = context.ownerDocument || context;
       const found = [];
-      const result = doc.evaluate(expression, context, null, XPathResult.ORDERED_NODE_SNAPSHOT_TYPE, null);
+      const snapshot = XPathResult.ORDERED_NODE_SNAPSHOT_TYPE;
+      const result = doc.evaluate(expression, context, null, snapshot, null);
       for (let i = 0; i < result.snapshotLength; i++) {
         const node = result.snapshotItem(i);
         if (node.nodeType === Node.ELEMENT_NODE) found.push(node);
@@ -1056,7 +1080,8 @@
 
   function checkRoot(root) {
     if (root === undefined || root === null) return document;
-    if (![Node.DOCUMENT_NODE, Node.ELEMENT_NODE, Node.DOCUMENT_FRAGMENT_NODE].includes(root.nodeType)) {
+    const kinds = [Node.DOCUMENT_NODE, Node.ELEMENT_NODE, Node.DOCUMENT_FRAGMENT_NODE];
+    if (!kinds.includes(root.nodeType)) {
       throw new Error('The search root must be a document, an element or a shadow root');
     }
     return root;
