@@ -82,7 +82,8 @@ reply_to() {
   for ((;;)); do
     remaining=$((deadline_seconds - (SECONDS - started)))
     ((remaining > 0)) || fail "no answer within ${deadline_seconds}s"
-    IFS= read -r -d '' -t "$remaining" -u 8 message || fail "the browser did not answer (it may have failed to start)"
+    IFS= read -r -d '' -t "$remaining" -u 8 message ||
+      fail "the browser did not answer (it may have failed to start)"
     if [[ "$message" == *"\"id\":$1,"* || "$message" == *"\"id\":$1}"* ]]; then
       printf '%s' "$message"
       return
@@ -94,21 +95,27 @@ target=
 for ((attempt = 1; attempt <= 50; attempt++)); do
   send "{\"id\":$attempt,\"method\":\"Target.getTargets\"}"
   targets=$(reply_to "$attempt")
-  target=$(grep -o '"targetId":"[^"]*","type":"page"' <<<"$targets" | head -n 1 | cut -d'"' -f4 || true)
+  target=$(grep -o '"targetId":"[^"]*","type":"page"' <<<"$targets" | head -n 1 |
+    cut -d'"' -f4 || true)
   [[ -n "$target" ]] && break
   sleep 0.1
 done
 [[ -n "$target" ]] || fail "the browser opened no page"
 
-send "{\"id\":100,\"method\":\"Target.attachToTarget\",\"params\":{\"targetId\":\"$target\",\"flatten\":true}}"
+attach='{"targetId":"'"$target"'","flatten":true}'
+send '{"id":100,"method":"Target.attachToTarget","params":'"$attach"'}'
 session=$(reply_to 100 | grep -o '"sessionId":"[^"]*"' | head -n 1 | cut -d'"' -f4 || true)
 [[ -n "$session" ]] || fail "could not attach to the test page"
 
 # Waits for the page's runner; retried because the page may still be loading or navigating.
-expression='new Promise(function (done) { (function poll() { if (window.__selectorTests) window.__selectorTests.then(done); else setTimeout(poll, 50); })(); })'
+expression='new Promise(function (done) { (function poll() {
+  if (window.__selectorTests) window.__selectorTests.then(done); else setTimeout(poll, 50);
+})(); })'
+expression=${expression//$'\n'/ }
 results=
 for ((id = 200; id < 220; id++)); do
-  send "{\"id\":$id,\"sessionId\":\"$session\",\"method\":\"Runtime.evaluate\",\"params\":{\"expression\":\"$expression\",\"awaitPromise\":true,\"returnByValue\":true}}"
+  params='{"expression":"'"$expression"'","awaitPromise":true,"returnByValue":true}'
+  send '{"id":'"$id"',"sessionId":"'"$session"'","method":"Runtime.evaluate","params":'"$params"'}'
   reply=$(reply_to "$id")
   if [[ "$reply" == *'"type":"string","value":"'* ]]; then
     results=${reply#*\"type\":\"string\",\"value\":\"}

@@ -56,6 +56,15 @@ function assertThrows(body, pattern, what) {
 
 const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
 
+const OK = { ok: true };
+const NEEDS_INPUT = { ok: true, needsInput: true };
+const FILLED = { ok: true, needsInput: false };
+const notOk = (reason) => ({ ok: false, reason });
+const element = (target) => (typeof target === 'string' ? byId(target) : target);
+const fill = (target, value) => engine.selectAndFocusForFill(element(target), value);
+const states = (target, list) => engine.checkElementStates(element(target), list);
+const textMatches = (text, root) => engine.getByText(text, root).map(label);
+
 // ---------------------------------------------------------------------------------------------
 
 test('the global is defined once and frozen', () => {
@@ -72,14 +81,14 @@ test('plain CSS: classes, child and sibling combinators, :not, :nth-child, :scop
   expectQuery('[id^="li"]:nth-child(2)', ['#li2']);
   expectQuery('li', ['#li1', '#li2', '#li3'], byId('list'));
   expectQuery(':scope > li.sel', ['#li2'], byId('list'));
-  assertEqual(engine.querySelector('li.item', byId('list')).id, 'li1', 'querySelector gives the first');
+  assertEqual(engine.querySelector('li.item', byId('list')).id, 'li1', 'querySelector: first');
   assertEqual(engine.querySelector('li.nothing'), null, 'querySelector without a match');
 });
 
 test(':has-text matches every element holding the text, ancestors included', () => {
   expectQuery(':has-text("red apple")', ['#apple', '#apple-name'], byId('fruits'));
   const everywhere = query(':has-text("red apple")');
-  assertEqual(everywhere, ['html', 'body', '#fruits', '#apple', '#apple-name'], 'from the document');
+  assertEqual(everywhere, ['html', 'body', '#fruits', '#apple', '#apple-name'], 'from document');
   expectQuery('div.item:has-text("Apple")', ['#apple']);
   expectQuery('#fruits div:has-text("apple pie")', ['#apple']);
   expectQuery('#fruits :has-text(Banana)', ['#banana', '#banana-name']);
@@ -103,7 +112,8 @@ test(':visible follows the box and the visibility style', () => {
   assertEqual(seen, ['v-shown', 'v-opacity', 'v-contents', 'v-contents-child', 'v-shows-through',
     'v-option'], 'visible fixtures');
   expectQuery('#vis > div:visible', ['#v-shown', '#v-opacity', '#v-contents']);
-  expectQuery('#vis :visible:has-text("transparent"), #vis :has-text("hidden"):visible', ['#v-opacity']);
+  expectQuery('#vis :visible:has-text("transparent"), #vis :has-text("hidden"):visible',
+    ['#v-opacity']);
   assertFalse(engine.isVisible(document.createElement('div')), 'detached element');
 });
 
@@ -122,7 +132,8 @@ test('comma lists keep document order without duplicates', () => {
   const account = "input[placeholder*='手机号']:visible:not([readonly]):not([disabled]), " +
     "input[type='text']:visible:not([readonly]):not([disabled])";
   expectQuery(account, ['#acc']);
-  expectQuery("button:visible:has-text('登录'), button:visible:has-text('登 录')", ['#login-btn']);
+  const loginButton = "button:visible:has-text('登录'), button:visible:has-text('登 录')";
+  expectQuery(loginButton, ['#login-btn']);
   expectQuery("input[type='password']:visible", ['#pw']);
   expectQuery('#pw, #acc, #acc', ['#acc', '#pw']);
 });
@@ -146,23 +157,26 @@ test('chains with >> search under every result of the step before', () => {
 });
 
 test('getByText picks the smallest elements holding the text', () => {
-  assertEqual(engine.getByText('Hello World', byId('gbt')).map(label), ['#gbt-p', '#gbt-span'], 'split text');
-  assertEqual(engine.getByText('WORLD', byId('gbt')).map(label), ['#gbt-b', '#gbt-span'], 'smallest');
-  assertEqual(engine.getByText('Send order').map(label), ['#submit-in'], 'button value');
-  assertEqual(engine.getByText('no such text anywhere').length, 0, 'no match');
+  assertEqual(textMatches('Hello World', byId('gbt')), ['#gbt-p', '#gbt-span'], 'split text');
+  assertEqual(textMatches('WORLD', byId('gbt')), ['#gbt-b', '#gbt-span'], 'smallest');
+  assertEqual(textMatches('Send order'), ['#submit-in'], 'button value');
+  assertEqual(textMatches('no such text anywhere'), [], 'no match');
 });
 
 test('resolveLocator applies selector, text, filter and index steps in one call', () => {
   const resolve = (steps, root) => engine.resolveLocator(steps, root).map(label);
-  assertEqual(resolve([{ selector: '#fruits .item' }, { hasText: 'banana' }]), ['#banana'], 'filter');
+  assertEqual(resolve([{ selector: '#fruits .item' }, { hasText: 'banana' }]), ['#banana'],
+    'filter');
   assertEqual(resolve([{ selector: '#list li' }, { nth: -1 }]), ['#li3'], 'last');
   assertEqual(resolve([{ selector: '#list li' }, { nth: 0 }]), ['#li1'], 'first');
   assertEqual(resolve([{ selector: '#list li' }, { nth: 3 }]), [], 'out of range');
-  assertEqual(resolve([{ selector: '#results-table tr' }, { selector: 'xpath=.//i' }]), ['#icon1', '#icon2'],
-    'chained relative xpath');
-  assertEqual(resolve([{ selector: '#gbt' }, { text: 'world' }, { nth: 0 }]), ['#gbt-b'], 'text under a root');
-  assertEqual(resolve([{ selector: 'li' }], byId('list')), ['#li1', '#li2', '#li3'], 'explicit root');
-  assertThrows(() => engine.resolveLocator([{ frobnicate: 1 }]), /Unknown locator step/, 'unknown step');
+  assertEqual(resolve([{ selector: '#results-table tr' }, { selector: 'xpath=.//i' }]),
+    ['#icon1', '#icon2'], 'chained relative xpath');
+  assertEqual(resolve([{ selector: '#gbt' }, { text: 'world' }, { nth: 0 }]), ['#gbt-b'],
+    'text under a root');
+  assertEqual(resolve([{ selector: 'li' }], byId('list')), ['#li1', '#li2', '#li3'], 'root');
+  assertThrows(() => engine.resolveLocator([{ frobnicate: 1 }]), /Unknown locator step/,
+    'unknown step');
 });
 
 test('filterHasText narrows a list by its text', () => {
@@ -183,77 +197,69 @@ test('dropdown options outside the trigger are found once opened', () => {
 });
 
 test('enabled: disabled controls, inside a disabled button or fieldset, aria-disabled', () => {
-  const disabled = ['s-disabled', 's-inner-span', 's-aria', 's-aria-child', 's-fs-input', 's-fs-span',
-    's-option', 's-select'];
+  const disabled = ['s-disabled', 's-inner-span', 's-aria', 's-aria-child', 's-fs-input',
+    's-fs-span', 's-option', 's-select'];
   for (const id of disabled) assertFalse(engine.isEnabled(byId(id)), `#${id} enabled`);
   for (const id of ['s-legend-input', 's-readonly', 's-plain', 's-div', 'hit-btn']) {
     assertTrue(engine.isEnabled(byId(id)), `#${id} enabled`);
   }
 });
 
-test('editable: readonly, contenteditable, aria-readonly; clicking a readonly input is allowed', () => {
+test('editable: readonly, contenteditable, aria-readonly; a readonly input can be clicked', () => {
   for (const id of ['s-plain', 's-textarea', 's-ce', 's-label']) {
     assertTrue(engine.isEditable(byId(id)), `#${id} editable`);
   }
   for (const id of ['s-readonly', 's-div', 's-textbox', 's-fs-input', 's-disabled']) {
     assertFalse(engine.isEditable(byId(id)), `#${id} editable`);
   }
-  const states = ['attached', 'visible', 'enabled', 'editable'];
-  assertEqual(engine.checkElementStates(byId('s-readonly'), states),
-    { ok: false, reason: 'element is not editable' }, 'fill on readonly');
-  assertEqual(engine.checkElementStates(byId('s-readonly'), ['visible', 'enabled']), { ok: true },
-    'click on readonly');
-  assertEqual(engine.checkElementStates(byId('s-fs-input'), states),
-    { ok: false, reason: 'element is not enabled' }, 'fill in a disabled fieldset');
-  assertEqual(engine.checkElementStates(byId('v-none'), ['visible']),
-    { ok: false, reason: 'element is not visible' }, 'hidden');
-  assertEqual(engine.checkElementStates(byId('v-none'), ['hidden']), { ok: true }, 'hidden awaited');
-  assertEqual(engine.checkElementStates(document.createElement('input'), ['attached']),
-    { ok: false, reason: 'element is not attached to the DOM' }, 'detached');
-  assertThrows(() => engine.checkElementStates(byId('s-div'), ['editable']),
+  const forFill = ['attached', 'visible', 'enabled', 'editable'];
+  assertEqual(states('s-readonly', forFill), notOk('element is not editable'), 'fill on readonly');
+  assertEqual(states('s-readonly', ['visible', 'enabled']), OK, 'click on readonly');
+  assertEqual(states('s-fs-input', forFill), notOk('element is not enabled'), 'disabled fieldset');
+  assertEqual(states('v-none', ['visible']), notOk('element is not visible'), 'hidden');
+  assertEqual(states('v-none', ['hidden']), OK, 'hidden awaited');
+  assertEqual(states(document.createElement('input'), ['attached']),
+    notOk('element is not attached to the DOM'), 'detached');
+  assertThrows(() => states('s-div', ['editable']),
     /Element is not an <input>, <textarea> or \[contenteditable\] element/, 'plain div');
 });
 
 test('selectAndFocusForFill selects existing content and rejects what cannot be filled', () => {
   const plain = byId('s-plain');
-  assertEqual(engine.selectAndFocusForFill(plain, 'xyz'), { ok: true, needsInput: true }, 'input');
+  assertEqual(fill(plain, 'xyz'), NEEDS_INPUT, 'input');
   assertTrue(document.activeElement === plain, 'input focused');
   assertEqual([plain.selectionStart, plain.selectionEnd], [0, 3], 'whole value selected');
   document.execCommand('insertText', false, 'xyz');
   assertEqual(plain.value, 'xyz', 'typed text replaces the selection');
 
-  assertEqual(engine.selectAndFocusForFill(byId('s-label'), 'q'), { ok: true, needsInput: true }, 'label');
+  assertEqual(fill('s-label', 'q'), NEEDS_INPUT, 'label');
   assertTrue(document.activeElement === plain, 'label stands for its control');
 
-  const editable = byId('s-ce');
-  assertEqual(engine.selectAndFocusForFill(editable, 'new'), { ok: true, needsInput: true }, 'contenteditable');
+  assertEqual(fill('s-ce', 'new'), NEEDS_INPUT, 'contenteditable');
   assertEqual(String(getSelection()), 'edit me', 'contenteditable content selected');
 
   const textarea = byId('s-textarea');
   let inputEvents = 0;
   textarea.addEventListener('input', () => inputEvents++);
-  assertEqual(engine.selectAndFocusForFill(textarea, ''), { ok: true, needsInput: false }, 'empty value');
+  assertEqual(fill(textarea, ''), FILLED, 'empty value');
   assertEqual([textarea.value, inputEvents], ['', 1], 'empty value clears with an input event');
 
   const date = byId('s-date');
   let changes = 0;
   date.addEventListener('change', () => changes++);
-  assertEqual(engine.selectAndFocusForFill(date, '2024-05-01'), { ok: true, needsInput: false }, 'date');
+  assertEqual(fill(date, '2024-05-01'), FILLED, 'date');
   assertEqual([date.value, changes], ['2024-05-01', 1], 'date set directly');
-  assertThrows(() => engine.selectAndFocusForFill(date, 'tomorrow'), /Malformed value/, 'bad date');
+  assertThrows(() => fill(date, 'tomorrow'), /Malformed value/, 'bad date');
 
-  assertEqual(engine.selectAndFocusForFill(byId('s-readonly'), 'x'),
-    { ok: false, reason: 'element is not editable' }, 'readonly waits');
-  assertEqual(engine.selectAndFocusForFill(byId('s-fs-input'), 'x'),
-    { ok: false, reason: 'element is not enabled' }, 'disabled waits');
-  assertEqual(engine.selectAndFocusForFill(byId('acc-hidden'), 'x'),
-    { ok: false, reason: 'element is not visible' }, 'hidden waits');
-  assertThrows(() => engine.selectAndFocusForFill(byId('s-div'), 'x'),
+  assertEqual(fill('s-readonly', 'x'), notOk('element is not editable'), 'readonly waits');
+  assertEqual(fill('s-fs-input', 'x'), notOk('element is not enabled'), 'disabled waits');
+  assertEqual(fill('acc-hidden', 'x'), notOk('element is not visible'), 'hidden waits');
+  assertThrows(() => fill('s-div', 'x'),
     /^Element is not an <input>, <textarea> or \[contenteditable\] element$/, 'div');
-  assertThrows(() => engine.selectAndFocusForFill(byId('s-checkbox'), 'x'),
-    /Input of type "checkbox" cannot be filled/, 'checkbox');
-  assertThrows(() => engine.selectAndFocusForFill(byId('s-number'), 'abc'),
-    /Cannot type text into input\[type=number\]/, 'number');
+  assertThrows(() => fill('s-checkbox', 'x'), /Input of type "checkbox" cannot be filled/,
+    'checkbox');
+  assertThrows(() => fill('s-number', 'abc'), /Cannot type text into input\[type=number\]/,
+    'number');
 });
 
 test('innerText gives rendered text and refuses non-HTML elements', () => {
@@ -268,7 +274,8 @@ test('malformed selectors fail with an error naming the selector', () => {
     'xpath=', 'xpath=//tr[', 'div:bogus-pseudo', 'div >> ', 'div:has-text', 'label:has()', '>> div',
   ];
   for (const selector of malformed) {
-    const error = assertThrows(() => engine.querySelectorAll(selector), /Malformed selector/, selector);
+    const error = assertThrows(() => engine.querySelectorAll(selector), /Malformed selector/,
+      selector);
     assertEqual(error.name, 'SelectorError', `${selector} error name`);
     if (!error.message.includes(`"${selector}"`)) {
       throw new Error(`error for ${selector} does not quote it: ${error.message}`);
@@ -289,56 +296,57 @@ test('CSS searches open shadow roots', () => {
 
 test('scrollIntoViewIfNeeded brings a far element into the viewport', async () => {
   const far = byId('far');
-  assertEqual(await engine.scrollIntoViewIfNeeded(far), { ok: true }, 'scrolled');
+  assertEqual(await engine.scrollIntoViewIfNeeded(far), OK, 'scrolled');
   const box = far.getBoundingClientRect();
   assertTrue(box.top >= 0 && box.bottom <= innerHeight, `in viewport (top ${box.top})`);
   assertEqual(await engine.scrollIntoViewIfNeeded(byId('v-none')),
-    { ok: false, reason: 'element is not visible' }, 'hidden');
+    notOk('element is not visible'), 'hidden');
   window.scrollTo(0, 0);
 });
 
 test('hit target: an overlay intercepts, descendants and shadow content count', async () => {
   const button = byId('hit-btn');
-  assertEqual(await engine.scrollIntoViewIfNeeded(button), { ok: true }, 'scrolled');
+  assertEqual(await engine.scrollIntoViewIfNeeded(button), OK, 'scrolled');
   const point = engine.clickPoint(button);
   const covered = engine.checkHitTarget(button, point.x, point.y);
   assertFalse(covered.ok, 'covered button');
-  if (!/<div id="hit-overlay" class="mask"><\/div> intercepts pointer events/.test(covered.reason)) {
+  const overlay = /<div id="hit-overlay" class="mask"><\/div> intercepts pointer events/;
+  if (!overlay.test(covered.reason)) {
     throw new Error(`reason does not name the overlay: ${covered.reason}`);
   }
   const blocked = await engine.prepareClick(button);
-  assertEqual([blocked.ok, /hit-overlay.*intercepts pointer events/.test(blocked.reason)], [false, true],
+  assertEqual([blocked.ok, overlay.test(blocked.reason)], [false, true],
     `prepareClick on the covered button: ${blocked.reason}`);
   byId('hit-overlay').style.display = 'none';
-  assertEqual(engine.checkHitTarget(button, point.x, point.y), { ok: true }, 'uncovered (span hit)');
-  assertEqual(await engine.prepareClick(button), { ok: true, x: point.x, y: point.y }, 'prepareClick');
-  assertFalse(engine.checkHitTarget(byId('hit-span'), point.x + 50, point.y + 10).ok, 'outside the span');
+  assertEqual(engine.checkHitTarget(button, point.x, point.y), OK, 'uncovered (span hit)');
+  assertEqual(await engine.prepareClick(button), { ok: true, x: point.x, y: point.y },
+    'prepareClick');
+  assertFalse(engine.checkHitTarget(byId('hit-span'), point.x + 50, point.y + 10).ok,
+    'outside the span');
 
   const shadowButton = engine.querySelector('#shadow-btn');
   await engine.scrollIntoViewIfNeeded(shadowButton);
   const inside = engine.clickPoint(shadowButton);
-  assertEqual(engine.checkHitTarget(shadowButton, inside.x, inside.y), { ok: true }, 'shadow button');
-  assertEqual(engine.checkHitTarget(byId('shadow-host'), inside.x, inside.y), { ok: true }, 'its host');
+  assertEqual(engine.checkHitTarget(shadowButton, inside.x, inside.y), OK, 'shadow button');
+  assertEqual(engine.checkHitTarget(byId('shadow-host'), inside.x, inside.y), OK, 'its host');
   assertFalse(engine.checkHitTarget(byId('still'), inside.x, inside.y).ok, 'another element');
   window.scrollTo(0, 0);
 });
 
 test('stableRect: a moving element is not stable, a still one is', async () => {
   const moving = await engine.stableRect(byId('mover'));
-  assertEqual(moving, { ok: false, reason: 'element is not stable' }, 'animated');
-  assertEqual(await engine.prepareClick(byId('mover')), { ok: false, reason: 'element is not stable' },
-    'prepareClick on the moving element');
-  assertEqual(await engine.prepareClick(byId('s-disabled')), { ok: false, reason: 'element is not enabled' },
-    'prepareClick on a disabled button');
-  assertEqual(await engine.prepareClick(byId('v-none')), { ok: false, reason: 'element is not visible' },
-    'prepareClick on a hidden element');
+  assertEqual(moving, notOk('element is not stable'), 'animated');
+  const prepared = async (id) => engine.prepareClick(byId(id));
+  assertEqual(await prepared('mover'), notOk('element is not stable'), 'click a moving element');
+  assertEqual(await prepared('s-disabled'), notOk('element is not enabled'), 'click disabled');
+  assertEqual(await prepared('v-none'), notOk('element is not visible'), 'click hidden');
   const still = await engine.stableRect(byId('still'));
   assertTrue(still.ok && still.rect.width > 0 && still.rect.height > 0, 'still element');
   byId('mover').style.animation = 'none';
   await nextFrame();
   assertTrue((await engine.stableRect(byId('mover'))).ok, 'stable once the animation stops');
   const detached = document.createElement('div');
-  assertEqual(await engine.stableRect(detached), { ok: false, reason: 'element is not attached to the DOM' },
+  assertEqual(await engine.stableRect(detached), notOk('element is not attached to the DOM'),
     'detached');
 });
 
@@ -353,7 +361,8 @@ async function runAll() {
       failures.push(`FAILED ${name}: ${error && error.message}`);
     }
   }
-  const text = [`${cases.length - failures.length} passed, ${failures.length} failed`, ...failures].join('\n');
+  const summary = `${cases.length - failures.length} passed, ${failures.length} failed`;
+  const text = [summary, ...failures].join('\n');
   document.getElementById('results').textContent = text;
   return text;
 }
