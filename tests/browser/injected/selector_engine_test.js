@@ -126,6 +126,10 @@ test(':has with native arguments and with our extensions inside', () => {
   expectQuery('#radios label:not(:has-text("自定义"))', ["#r1"]);
   expectQuery('label:is(:has-text("一个词"), #r2)', ['#r1', '#r2']);
   expectQuery('#fruits > div:has(:visible:has-text("pie"))', ['#apple']);
+  expectQuery('body > div:has(label:has(input[value=custom]))', ['#radios']);
+  // The last one is the visibility:hidden parent of a child that shows through.
+  expectQuery('#vis > div:not(:visible)',
+    ['#v-none', '#v-hidden', '#v-zero', '#v-contents-empty', 'div']);
 });
 
 test('comma lists keep document order without duplicates', () => {
