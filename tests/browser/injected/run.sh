@@ -31,10 +31,6 @@ find_chromium() {
 
 fail() {
   echo "selector engine tests: $*" >&2
-  if [[ -s "${work:-}/stderr" ]]; then
-    echo "--- browser output (last lines) ---" >&2
-    tail -n 20 "$work/stderr" >&2
-  fi
   exit 1
 }
 
@@ -42,8 +38,17 @@ chromium=$(find_chromium) || fail "no Chromium found (install chromium or set VE
 
 work=$(mktemp -d)
 browser_pid=
+results=
 cleanup() {
+  local status=$?
   exec 7>&- 8<&- || true
+  # Without results the browser's own words explain more (minus the D-Bus noise of machines
+  # without a session bus).
+  if ((status != 0)) && [[ -z "$results" && -s "$work/stderr" ]]; then
+    local said
+    said=$(grep -v -i 'dbus' "$work/stderr" | tail -n 20 || true)
+    if [[ -n "$said" ]]; then printf -- '--- browser output (last lines) ---\n%s\n' "$said" >&2; fi
+  fi
   if [[ -n "$browser_pid" ]]; then
     local i
     for ((i = 0; i < 30; i++)); do
