@@ -55,8 +55,7 @@ cleanup() {
       kill -0 "$browser_pid" 2>/dev/null || break
       sleep 0.1
     done
-    # The browser leads its own process group: this also ends renderers and helpers.
-    kill -KILL -- "-$browser_pid" 2>/dev/null || true
+    kill -KILL -- "-$browser_pid" 2>/dev/null || kill -KILL "$browser_pid" 2>/dev/null || true
     wait "$browser_pid" 2>/dev/null || true
   fi
   rm -rf "$work"
@@ -71,8 +70,12 @@ flags=(
 )
 if [[ $EUID -eq 0 ]]; then flags+=(--no-sandbox); fi
 
+# Its own process group lets cleanup end renderers and helpers with the browser (macOS has no
+# setsid; there the browser takes its children down itself).
+own_group=()
+if command -v setsid >/dev/null 2>&1; then own_group=(setsid); fi
 mkfifo "$work/to_browser" "$work/from_browser"
-setsid "$chromium" "${flags[@]}" "$page" \
+${own_group[@]+"${own_group[@]}"} "$chromium" "${flags[@]}" "$page" \
   3<"$work/to_browser" 4>"$work/from_browser" 2>"$work/stderr" >/dev/null &
 browser_pid=$!
 exec 7>"$work/to_browser" 8<"$work/from_browser"
