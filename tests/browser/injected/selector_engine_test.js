@@ -183,6 +183,35 @@ test('resolveLocator applies selector, text, filter and index steps in one call'
     'unknown step');
 });
 
+test('waitForLocator waits for late, hidden and removed elements, and is strict', async () => {
+  const wait = (selector, state, timeout) =>
+    engine.waitForLocator([{ selector }], state, timeout);
+  const late = document.createElement('div');
+  late.id = 'late';
+  late.textContent = 'late arrival';
+  setTimeout(() => document.body.appendChild(late), 120);
+  let started = performance.now();
+  assertEqual(await wait('#late:has-text("arrival")', 'visible', 3000), OK, 'appears late');
+  assertTrue(performance.now() - started >= 100, 'resolved only once it appeared');
+
+  setTimeout(() => { late.style.visibility = 'hidden'; }, 60);
+  assertEqual(await wait('#late', 'hidden', 3000), OK, 'becomes hidden');
+  setTimeout(() => late.remove(), 60);
+  assertEqual(await wait('#late', 'detached', 3000), OK, 'removed');
+
+  started = performance.now();
+  assertEqual(await wait('#never', 'attached', 150), notOk('timeout'), 'never appears');
+  assertTrue(performance.now() - started >= 140, 'waited for the whole timeout');
+
+  const strict = await wait('#list li', 'visible', 3000);
+  assertEqual([strict.reason, strict.count], ['strict', 3], 'several elements');
+  assertTrue(strict.elements[0] === '<li id="li1" class="item">One</li>', strict.elements[0]);
+  assertEqual(await wait('#list li.nothing', 'hidden', 3000), OK, 'absent counts as hidden');
+  let rejected = null;
+  await wait('div >', 'visible', 100).catch((error) => { rejected = error; });
+  assertEqual(rejected && rejected.name, 'SelectorError', 'malformed selector rejects');
+});
+
 test('filterHasText narrows a list by its text', () => {
   const items = engine.querySelectorAll('#fruits .item');
   assertEqual(engine.filterHasText(items, ' BANANA ').map(label), ['#banana'], 'filter');

@@ -18,6 +18,13 @@
 //   resolveLocator(steps, root?) -> Element[]
 //       A whole locator in one call: steps [{selector}, {text}, {hasText}, {nth}] applied in
 //       order (see the function).
+//   waitForLocator(steps, state, timeoutMs, root?) -> Promise<result>
+//       Polls inside the page until the locator's element is "attached", "visible", "hidden"
+//       (absent or not visible) or "detached" (absent). result: {ok: true}; {ok: false, reason:
+//       'timeout'}; or, when several elements match where one is meant (every state but
+//       "detached"), at once {ok: false, reason: 'strict', count, elements: [descriptions]}.
+//       Rejects with the SelectorError of a malformed selector. A navigation ends the promise
+//       with the page's context; the caller then starts again.
 //   getByText(text, root?) -> Element[]
 //       The smallest elements holding `text`: an element whose text contains it while none of
 //       its child elements does.
@@ -1151,11 +1158,62 @@
     return current.filter((node) => node.nodeType === Node.ELEMENT_NODE);
   }
 
+  // Whether the elements a locator found satisfy `state`; null while they do not yet.
+  function stateReached(elements, state) {
+    if (state === 'detached') return elements.length === 0 ? { ok: true } : null;
+    if (elements.length > 1) {
+      return {
+        ok: false,
+        reason: 'strict',
+        count: elements.length,
+        elements: elements.slice(0, 10).map(describeElement),
+      };
+    }
+    const [element] = elements;
+    if (state === 'attached') return element ? { ok: true } : null;
+    if (state === 'visible') return element && isVisible(element) ? { ok: true } : null;
+    if (state === 'hidden') return !element || !isVisible(element) ? { ok: true } : null;
+    throw new Error(`Unknown state "${state}"`);
+  }
+
+  // Polls fast at first, then every 100 ms, so that a long wait costs the page little.
+  const kPollDelays = [0, 16, 16, 32, 50, 50];
+
+  function waitForLocator(steps, state, timeoutMs, root) {
+    return new Promise((resolve, reject) => {
+      const deadline = performance.now() + timeoutMs;
+      let attempt = 0;
+      const poll = () => {
+        let outcome;
+        try {
+          outcome = stateReached(resolveLocator(steps, root), state);
+        } catch (error) {
+          reject(error);
+          return;
+        }
+        if (outcome) {
+          resolve(outcome);
+          return;
+        }
+        const left = deadline - performance.now();
+        if (left <= 0) {
+          resolve({ ok: false, reason: 'timeout' });
+          return;
+        }
+        const delay = attempt < kPollDelays.length ? kPollDelays[attempt] : 100;
+        attempt++;
+        setTimeout(poll, Math.min(delay, left));
+      };
+      poll();
+    });
+  }
+
   const api = {
     version: 1,
     querySelectorAll,
     querySelector,
     resolveLocator,
+    waitForLocator,
     getByText,
     filterHasText,
     isVisible,
