@@ -1,0 +1,403 @@
+// In-page tests of the injected selector engine. The runner writes "N passed, N failed" and one
+// line per failure into <pre id="results"> and resolves window.__selectorTests with that text.
+'use strict';
+
+const engine = window.__vendro;
+const cases = [];
+
+function test(name, body) {
+  cases.push({ name, body });
+}
+
+function byId(id) {
+  const element = document.getElementById(id);
+  if (!element) throw new Error(`fixture #${id} is missing`);
+  return element;
+}
+
+function label(element) {
+  return element.id ? `#${element.id}` : element.localName;
+}
+
+function assertEqual(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  if (a !== e) throw new Error(`${what}: expected ${e}, got ${a}`);
+}
+
+function assertTrue(value, what) {
+  if (value !== true) throw new Error(`${what}: expected true, got ${JSON.stringify(value)}`);
+}
+
+function assertFalse(value, what) {
+  if (value !== false) throw new Error(`${what}: expected false, got ${JSON.stringify(value)}`);
+}
+
+// Ids of what the selector finds under root (labels for elements without an id).
+function query(selector, root) {
+  return engine.querySelectorAll(selector, root).map(label);
+}
+
+function expectQuery(selector, expected, root) {
+  assertEqual(query(selector, root), expected, `querySelectorAll(${JSON.stringify(selector)})`);
+}
+
+function assertThrows(body, pattern, what) {
+  try {
+    body();
+  } catch (error) {
+    if (!pattern.test(String(error && error.message))) {
+      throw new Error(`${what}: error "${error.message}" does not match ${pattern}`);
+    }
+    return error;
+  }
+  throw new Error(`${what}: nothing was thrown`);
+}
+
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
+
+const OK = { ok: true };
+const NEEDS_INPUT = { ok: true, needsInput: true };
+const FILLED = { ok: true, needsInput: false };
+const notOk = (reason) => ({ ok: false, reason });
+const element = (target) => (typeof target === 'string' ? byId(target) : target);
+const fill = (target, value) => engine.selectAndFocusForFill(element(target), value);
+const states = (target, list) => engine.checkElementStates(element(target), list);
+const textMatches = (text, root) => engine.getByText(text, root).map(label);
+
+// ---------------------------------------------------------------------------------------------
+
+test('the global is defined once and frozen', () => {
+  assertTrue(window.__firstEngine === engine, 'second evaluation keeps the first object');
+  assertTrue(Object.isFrozen(engine), 'frozen');
+  assertEqual(Object.keys(window).includes('__vendro'), false, 'not enumerable');
+});
+
+test('plain CSS: classes, child and sibling combinators, :not, :nth-child, :scope', () => {
+  expectQuery('#list > li.item', ['#li1', '#li2']);
+  expectQuery("#list li:not(.item)", ["#li3"]);
+  expectQuery('#list li + li', ['#li2', '#li3']);
+  expectQuery('#li1 ~ li', ['#li2', '#li3']);
+  expectQuery('[id^="li"]:nth-child(2)', ['#li2']);
+  expectQuery('li', ['#li1', '#li2', '#li3'], byId('list'));
+  expectQuery(':scope > li.sel', ['#li2'], byId('list'));
+  assertEqual(engine.querySelector('li.item', byId('list')).id, 'li1', 'querySelector: first');
+  assertEqual(engine.querySelector('li.nothing'), null, 'querySelector without a match');
+});
+
+test(':has-text matches every element holding the text, ancestors included', () => {
+  expectQuery(':has-text("red apple")', ['#apple', '#apple-name'], byId('fruits'));
+  const everywhere = query(':has-text("red apple")');
+  assertEqual(everywhere, ['html', 'body', '#fruits', '#apple', '#apple-name'], 'from document');
+  expectQuery('div.item:has-text("Apple")', ['#apple']);
+  expectQuery('#fruits div:has-text("apple pie")', ['#apple']);
+  expectQuery('#fruits :has-text(Banana)', ['#banana', '#banana-name']);
+});
+
+test(':has-text ignores case and white space, reads button values, skips head and scripts', () => {
+  expectQuery('span:has-text("  RED\n\t apple ")', ['#apple-name']);
+  expectQuery('button:has-text("buy now")', ['#buy']);
+  expectQuery('input:has-text("send ORDER")', ['#submit-in']);
+  expectQuery(':has-text("Cherry")', []);
+  expectQuery(':has-text("Selector engine tests")', []);
+  expectQuery('span:has-text(\'自定义\')', ['span']);
+  expectQuery('span:has-text("\\41 pple")', ['#apple-name']);
+  expectQuery('#quoted:has-text("say \\"hi\\" >> now")', ['#quoted']);
+});
+
+test(':visible follows the box and the visibility style', () => {
+  const ids = ['v-shown', 'v-none', 'v-none-child', 'v-hidden', 'v-opacity', 'v-zero', 'v-contents',
+    'v-contents-child', 'v-contents-empty', 'v-details-body', 'v-shows-through', 'v-option'];
+  const seen = ids.filter((id) => engine.isVisible(byId(id)));
+  assertEqual(seen, ['v-shown', 'v-opacity', 'v-contents', 'v-contents-child', 'v-shows-through',
+    'v-option'], 'visible fixtures');
+  expectQuery('#vis > div:visible', ['#v-shown', '#v-opacity', '#v-contents']);
+  expectQuery('#vis :visible:has-text("transparent"), #vis :has-text("hidden"):visible',
+    ['#v-opacity']);
+  assertFalse(engine.isVisible(document.createElement('div')), 'detached element');
+});
+
+test(':has with native arguments and with our extensions inside', () => {
+  expectQuery("label.el-radio:has(input[value='custom'])", ['#r2']);
+  expectQuery('label:has(span:has-text("自定义"))', ['#r2']);
+  expectQuery('label:has(> input[value=one])', ['#r1']);
+  expectQuery('div:has(> label:has-text("一个词"))', ['#radios']);
+  expectQuery('label:has(+ label:has-text("自定义"))', ['#r1']);
+  expectQuery('#radios label:not(:has-text("自定义"))', ["#r1"]);
+  expectQuery('label:is(:has-text("一个词"), #r2)', ['#r1', '#r2']);
+  expectQuery('#fruits > div:has(:visible:has-text("pie"))', ['#apple']);
+  expectQuery('body > div:has(label:has(input[value=custom]))', ['#radios']);
+  // The last one is the visibility:hidden parent of a child that shows through.
+  expectQuery('#vis > div:not(:visible)',
+    ['#v-none', '#v-hidden', '#v-zero', '#v-contents-empty', 'div']);
+});
+
+test('comma lists keep document order without duplicates', () => {
+  const account = "input[placeholder*='手机号']:visible:not([readonly]):not([disabled]), " +
+    "input[type='text']:visible:not([readonly]):not([disabled])";
+  expectQuery(account, ['#acc']);
+  const loginButton = "button:visible:has-text('登录'), button:visible:has-text('登 录')";
+  expectQuery(loginButton, ['#login-btn']);
+  expectQuery("input[type='password']:visible", ['#pw']);
+  expectQuery('#pw, #acc, #acc', ['#acc', '#pw']);
+});
+
+test('xpath selectors, absolute and relative to a root', () => {
+  expectQuery('xpath=//table[@id="results-table"]//tr', ['#row1', '#row2']);
+  expectQuery('//tr[@id="row1"]', ['#row1']);
+  expectQuery('xpath=ancestor::tr[1]', ['#row2'], byId('icon2'));
+  expectQuery('xpath=//i', ['#icon2'], byId('row2'));
+  expectQuery('xpath=//tr/td/text()', []);
+});
+
+test('chains with >> search under every result of the step before', () => {
+  expectQuery('.icon-historical-trend >> xpath=ancestor::tr[1]', ['#row1', '#row2']);
+  expectQuery('#fruits >> div.item:has-text("Apple") >> span', ['#apple-name']);
+  expectQuery('#fruits >> css=b', ['#apple-pie']);
+  // Results gathered from several roots come back in document order, each once.
+  expectQuery('#apple, #banana >> xpath=preceding-sibling::*[1] | following-sibling::*[1]',
+    ['#apple', '#banana', '#buy']);
+  expectQuery('span', ['#apple-name'], byId('apple'));
+});
+
+test('getByText picks the smallest elements holding the text', () => {
+  assertEqual(textMatches('Hello World', byId('gbt')), ['#gbt-p', '#gbt-span'], 'split text');
+  assertEqual(textMatches('WORLD', byId('gbt')), ['#gbt-b', '#gbt-span'], 'smallest');
+  assertEqual(textMatches('Send order'), ['#submit-in'], 'button value');
+  assertEqual(textMatches('no such text anywhere'), [], 'no match');
+});
+
+test('resolveLocator applies selector, text, filter and index steps in one call', () => {
+  const resolve = (steps, root) => engine.resolveLocator(steps, root).map(label);
+  assertEqual(resolve([{ selector: '#fruits .item' }, { hasText: 'banana' }]), ['#banana'],
+    'filter');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: -1 }]), ['#li3'], 'last');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: 0 }]), ['#li1'], 'first');
+  assertEqual(resolve([{ selector: '#list li' }, { nth: 3 }]), [], 'out of range');
+  assertEqual(resolve([{ selector: '#results-table tr' }, { selector: 'xpath=.//i' }]),
+    ['#icon1', '#icon2'], 'chained relative xpath');
+  assertEqual(resolve([{ selector: '#gbt' }, { text: 'world' }, { nth: 0 }]), ['#gbt-b'],
+    'text under a root');
+  assertEqual(resolve([{ selector: 'li' }], byId('list')), ['#li1', '#li2', '#li3'], 'root');
+  assertThrows(() => engine.resolveLocator([{ frobnicate: 1 }]), /Unknown locator step/,
+    'unknown step');
+});
+
+test('waitForLocator waits for late, hidden and removed elements, and is strict', async () => {
+  const wait = (selector, state, timeout) =>
+    engine.waitForLocator([{ selector }], state, timeout);
+  const late = document.createElement('div');
+  late.id = 'late';
+  late.textContent = 'late arrival';
+  setTimeout(() => document.body.appendChild(late), 120);
+  let started = performance.now();
+  assertEqual(await wait('#late:has-text("arrival")', 'visible', 3000), OK, 'appears late');
+  assertTrue(performance.now() - started >= 100, 'resolved only once it appeared');
+
+  setTimeout(() => { late.style.visibility = 'hidden'; }, 60);
+  assertEqual(await wait('#late', 'hidden', 3000), OK, 'becomes hidden');
+  setTimeout(() => late.remove(), 60);
+  assertEqual(await wait('#late', 'detached', 3000), OK, 'removed');
+
+  started = performance.now();
+  assertEqual(await wait('#never', 'attached', 150), notOk('timeout'), 'never appears');
+  assertTrue(performance.now() - started >= 140, 'waited for the whole timeout');
+
+  const strict = await wait('#list li', 'visible', 3000);
+  assertEqual([strict.reason, strict.count], ['strict', 3], 'several elements');
+  assertTrue(strict.elements[0] === '<li id="li1" class="item">One</li>', strict.elements[0]);
+  assertEqual(await wait('#list li.nothing', 'hidden', 3000), OK, 'absent counts as hidden');
+  let rejected = null;
+  await wait('div >', 'visible', 100).catch((error) => { rejected = error; });
+  assertEqual(rejected && rejected.name, 'SelectorError', 'malformed selector rejects');
+});
+
+test('filterHasText narrows a list by its text', () => {
+  const items = engine.querySelectorAll('#fruits .item');
+  assertEqual(engine.filterHasText(items, ' BANANA ').map(label), ['#banana'], 'filter');
+  assertEqual(engine.filterHasText(items, 'kiwi').length, 0, 'no match');
+});
+
+test('dropdown options outside the trigger are found once opened', () => {
+  expectQuery('.el-select-dropdown__item:visible', []);
+  expectQuery('.el-select-dropdown__item:has-text("Option B")', ['#opt-b']);
+  expectQuery('.el-select:has-text("Option B")', []);
+  byId('trigger').click();
+  const visible = engine.querySelectorAll('.el-select-dropdown__item:visible');
+  assertEqual(visible.map(label), ['#opt-a', '#opt-b', '#opt-c'], 'visible after opening');
+  assertEqual(engine.filterHasText(visible, 'option b').map(label), ['#opt-b'], 'narrowed by text');
+  byId('dropdown').style.display = 'none';
+});
+
+test('enabled: disabled controls, inside a disabled button or fieldset, aria-disabled', () => {
+  const disabled = ['s-disabled', 's-inner-span', 's-aria', 's-aria-child', 's-fs-input',
+    's-fs-span', 's-option', 's-select'];
+  for (const id of disabled) assertFalse(engine.isEnabled(byId(id)), `#${id} enabled`);
+  for (const id of ['s-legend-input', 's-readonly', 's-plain', 's-div', 'hit-btn']) {
+    assertTrue(engine.isEnabled(byId(id)), `#${id} enabled`);
+  }
+});
+
+test('editable: readonly, contenteditable, aria-readonly; a readonly input can be clicked', () => {
+  for (const id of ['s-plain', 's-textarea', 's-ce', 's-label']) {
+    assertTrue(engine.isEditable(byId(id)), `#${id} editable`);
+  }
+  for (const id of ['s-readonly', 's-div', 's-textbox', 's-fs-input', 's-disabled']) {
+    assertFalse(engine.isEditable(byId(id)), `#${id} editable`);
+  }
+  const forFill = ['attached', 'visible', 'enabled', 'editable'];
+  assertEqual(states('s-readonly', forFill), notOk('element is not editable'), 'fill on readonly');
+  assertEqual(states('s-readonly', ['visible', 'enabled']), OK, 'click on readonly');
+  assertEqual(states('s-fs-input', forFill), notOk('element is not enabled'), 'disabled fieldset');
+  assertEqual(states('v-none', ['visible']), notOk('element is not visible'), 'hidden');
+  assertEqual(states('v-none', ['hidden']), OK, 'hidden awaited');
+  assertEqual(states(document.createElement('input'), ['attached']),
+    notOk('element is not attached to the DOM'), 'detached');
+  assertThrows(() => states('s-div', ['editable']),
+    /Element is not an <input>, <textarea> or \[contenteditable\] element/, 'plain div');
+});
+
+test('selectAndFocusForFill selects existing content and rejects what cannot be filled', () => {
+  const plain = byId('s-plain');
+  assertEqual(fill(plain, 'xyz'), NEEDS_INPUT, 'input');
+  assertTrue(document.activeElement === plain, 'input focused');
+  assertEqual([plain.selectionStart, plain.selectionEnd], [0, 3], 'whole value selected');
+  document.execCommand('insertText', false, 'xyz');
+  assertEqual(plain.value, 'xyz', 'typed text replaces the selection');
+
+  assertEqual(fill('s-label', 'q'), NEEDS_INPUT, 'label');
+  assertTrue(document.activeElement === plain, 'label stands for its control');
+
+  assertEqual(fill('s-ce', 'new'), NEEDS_INPUT, 'contenteditable');
+  assertEqual(String(getSelection()), 'edit me', 'contenteditable content selected');
+
+  const textarea = byId('s-textarea');
+  let inputEvents = 0;
+  textarea.addEventListener('input', () => inputEvents++);
+  assertEqual(fill(textarea, ''), FILLED, 'empty value');
+  assertEqual([textarea.value, inputEvents], ['', 1], 'empty value clears with an input event');
+
+  const date = byId('s-date');
+  let changes = 0;
+  date.addEventListener('change', () => changes++);
+  assertEqual(fill(date, '2024-05-01'), FILLED, 'date');
+  assertEqual([date.value, changes], ['2024-05-01', 1], 'date set directly');
+  assertThrows(() => fill(date, 'tomorrow'), /Malformed value/, 'bad date');
+
+  assertEqual(fill('s-readonly', 'x'), notOk('element is not editable'), 'readonly waits');
+  assertEqual(fill('s-fs-input', 'x'), notOk('element is not enabled'), 'disabled waits');
+  assertEqual(fill('acc-hidden', 'x'), notOk('element is not visible'), 'hidden waits');
+  assertThrows(() => fill('s-div', 'x'),
+    /^Element is not an <input>, <textarea> or \[contenteditable\] element$/, 'div');
+  assertThrows(() => fill('s-checkbox', 'x'), /Input of type "checkbox" cannot be filled/,
+    'checkbox');
+  assertThrows(() => fill('s-number', 'abc'), /Cannot type text into input\[type=number\]/,
+    'number');
+});
+
+test('innerText gives rendered text and refuses non-HTML elements', () => {
+  assertEqual(engine.innerText(byId('gbt-p')), 'Hello World', 'paragraph');
+  assertEqual(engine.innerText(byId('v-none')), 'none child', 'hidden element keeps its text');
+  assertThrows(() => engine.innerText(byId('s-svg')), /not an HTMLElement/, 'svg');
+});
+
+test('malformed selectors fail with an error naming the selector', () => {
+  const malformed = [
+    'div:has-text("x', 'div >', ', div', 'div,,p', 'div:visible(1)', 'div[', 'div)', 'foo=bar',
+    'xpath=', 'xpath=//tr[', 'div:bogus-pseudo', 'div >> ', 'div:has-text', 'label:has()', '>> div',
+  ];
+  for (const selector of malformed) {
+    const error = assertThrows(() => engine.querySelectorAll(selector), /Malformed selector/,
+      selector);
+    assertEqual(error.name, 'SelectorError', `${selector} error name`);
+    if (!error.message.includes(`"${selector}"`)) {
+      throw new Error(`error for ${selector} does not quote it: ${error.message}`);
+    }
+  }
+  assertThrows(() => engine.querySelectorAll(42), /must be a string/, 'not a string');
+});
+
+test('CSS searches open shadow roots', () => {
+  const host = byId('shadow-host');
+  const root = host.attachShadow({ mode: 'open' });
+  root.innerHTML = '<div class="inner"><button id="shadow-btn">Shadow button</button></div>';
+  expectQuery('#shadow-host .inner > button', ['#shadow-btn']);
+  expectQuery('#shadow-host:has-text("shadow button")', ['#shadow-host']);
+  expectQuery('button:has-text("shadow")', ['#shadow-btn']);
+  assertEqual(engine.getByText('Shadow button').map(label), ['#shadow-btn'], 'getByText');
+});
+
+test('scrollIntoViewIfNeeded brings a far element into the viewport', async () => {
+  const far = byId('far');
+  assertEqual(await engine.scrollIntoViewIfNeeded(far), OK, 'scrolled');
+  const box = far.getBoundingClientRect();
+  assertTrue(box.top >= 0 && box.bottom <= innerHeight, `in viewport (top ${box.top})`);
+  assertEqual(await engine.scrollIntoViewIfNeeded(byId('v-none')),
+    notOk('element is not visible'), 'hidden');
+  window.scrollTo(0, 0);
+});
+
+test('hit target: an overlay intercepts, descendants and shadow content count', async () => {
+  const button = byId('hit-btn');
+  assertEqual(await engine.scrollIntoViewIfNeeded(button), OK, 'scrolled');
+  const point = engine.clickPoint(button);
+  const covered = engine.checkHitTarget(button, point.x, point.y);
+  assertFalse(covered.ok, 'covered button');
+  const overlay = /<div id="hit-overlay" class="mask"><\/div> intercepts pointer events/;
+  if (!overlay.test(covered.reason)) {
+    throw new Error(`reason does not name the overlay: ${covered.reason}`);
+  }
+  const blocked = await engine.prepareClick(button);
+  assertEqual([blocked.ok, overlay.test(blocked.reason)], [false, true],
+    `prepareClick on the covered button: ${blocked.reason}`);
+  byId('hit-overlay').style.display = 'none';
+  assertEqual(engine.checkHitTarget(button, point.x, point.y), OK, 'uncovered (span hit)');
+  assertEqual(await engine.prepareClick(button), { ok: true, x: point.x, y: point.y },
+    'prepareClick');
+  assertFalse(engine.checkHitTarget(byId('hit-span'), point.x + 50, point.y + 10).ok,
+    'outside the span');
+
+  const shadowButton = engine.querySelector('#shadow-btn');
+  await engine.scrollIntoViewIfNeeded(shadowButton);
+  const inside = engine.clickPoint(shadowButton);
+  assertEqual(engine.checkHitTarget(shadowButton, inside.x, inside.y), OK, 'shadow button');
+  assertEqual(engine.checkHitTarget(byId('shadow-host'), inside.x, inside.y), OK, 'its host');
+  assertFalse(engine.checkHitTarget(byId('still'), inside.x, inside.y).ok, 'another element');
+  window.scrollTo(0, 0);
+});
+
+test('stableRect: a moving element is not stable, a still one is', async () => {
+  const moving = await engine.stableRect(byId('mover'));
+  assertEqual(moving, notOk('element is not stable'), 'animated');
+  const prepared = async (id) => engine.prepareClick(byId(id));
+  assertEqual(await prepared('mover'), notOk('element is not stable'), 'click a moving element');
+  assertEqual(await prepared('s-disabled'), notOk('element is not enabled'), 'click disabled');
+  assertEqual(await prepared('v-none'), notOk('element is not visible'), 'click hidden');
+  const still = await engine.stableRect(byId('still'));
+  assertTrue(still.ok && still.rect.width > 0 && still.rect.height > 0, 'still element');
+  byId('mover').style.animation = 'none';
+  await nextFrame();
+  assertTrue((await engine.stableRect(byId('mover'))).ok, 'stable once the animation stops');
+  const detached = document.createElement('div');
+  assertEqual(await engine.stableRect(detached), notOk('element is not attached to the DOM'),
+    'detached');
+});
+
+// ---------------------------------------------------------------------------------------------
+
+async function runAll() {
+  const failures = [];
+  for (const { name, body } of cases) {
+    try {
+      await body();
+    } catch (error) {
+      failures.push(`FAILED ${name}: ${error && error.message}`);
+    }
+  }
+  const summary = `${cases.length - failures.length} passed, ${failures.length} failed`;
+  const text = [summary, ...failures].join('\n');
+  document.getElementById('results').textContent = text;
+  return text;
+}
+
+window.__selectorTests = runAll();
