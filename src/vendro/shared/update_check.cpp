@@ -5,7 +5,6 @@
 #include <iostream>
 #include <limits>
 #include <system_error>
-#include <vector>
 
 #include "vendro/core/environment.hpp"
 #include "vendro/core/files.hpp"

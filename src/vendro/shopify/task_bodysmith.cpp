@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <string>
 
 #include "vendro/shopify/template_registry.hpp"
