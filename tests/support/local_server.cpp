@@ -1,5 +1,6 @@
 #include "support/local_server.hpp"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace vendro::testing {
@@ -14,8 +15,16 @@ LocalServer::~LocalServer() {
 void LocalServer::start() {
   port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind a local test server");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_.listen_after_bind();
+    listen_returned_ = true;
+  });
   // The socket already listens after the bind, so connections queue until the thread accepts.
+  // Still wait until the accept loop runs: stop() does nothing before that, so a server destroyed
+  // without having served a request would otherwise leave the destructor joining forever.
+  while (!server_.is_running() && !listen_returned_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 std::string LocalServer::base_url() const {

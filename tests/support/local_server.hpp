@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,7 @@ class LocalServer {
  private:
   httplib::Server server_;
   std::thread thread_;
+  std::atomic<bool> listen_returned_{false};
   int port_ = 0;
 };
 

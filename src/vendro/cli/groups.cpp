@@ -1,12 +1,16 @@
 #include "vendro/cli/groups.hpp"
 
+#include "vendro/core/environment.hpp"
+#include "vendro/shared/update_check.hpp"
+
 namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected) {
-  (void)app;
-  (void)selected;
+  add_shopify_commands(app, selected);
 }
 
-void before_command() {}
+void before_command() {
+  if (!get_env("VENDRO_NO_UPDATE_CHECK")) shared::check_and_notify();
+}
 
 }  // namespace vendro::cli

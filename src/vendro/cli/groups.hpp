@@ -9,7 +9,10 @@ namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected);
 
-// Runs before every command (not before --help or a usage error).
+void add_shopify_commands(CLI::App& app, Action& selected);
+
+// Runs before every command (not before --help or a usage error): the update check, unless
+// VENDRO_NO_UPDATE_CHECK is set.
 void before_command();
 
 }  // namespace vendro::cli
