@@ -48,14 +48,21 @@ void localise_help(CLI::App& app) {
   formatter->label("SUBCOMMANDS", "子命令");
   formatter->label("Positionals", "位置参数");
   formatter->label("Subcommands", "子命令");
-  formatter->label("REQUIRED", "必填");
-  formatter->label("TEXT", "文本");
-  formatter->label("INT", "整数");
-  formatter->label("UINT", "非负整数");
-  formatter->label("FLOAT", "数字");
   formatter->label("Excludes", "不能与以下同用");
   formatter->label("Needs", "需要");
   app.option_defaults()->group("选项");
+}
+
+// CLI11 names the default groups of every subcommand in English; rename them once all groups
+// are registered.
+void localise_groups(CLI::App& app) {
+  for (CLI::Option* option : app.get_options()) {
+    if (option->get_group() == "Options") option->group("选项");
+  }
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (sub->get_group() == "Subcommands") sub->group("子命令");
+    localise_groups(*sub);
+  }
 }
 
 int report_failure(const std::exception& error) {
@@ -75,6 +82,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   Action selected;
   vendro::cli::add_all_groups(app, selected);
+  localise_groups(app);
 
   try {
     app.parse(argc, argv);
