@@ -37,7 +37,8 @@ TEST(FileUpload, SendsDefaultFieldsInOrderWithTheFileAndItsType) {
   OpsStandIn ops;
   UploadEnv env(ops, "stored-token");
   auto file = env.dir / "报表 report.xlsx";
-  std::string bytes("PK\x03\x04 binary \0 content", 24);
+  constexpr char raw[] = "PK\x03\x04 binary \0 content";
+  std::string bytes(raw, sizeof raw - 1);
   write_file(file, bytes);
 
   FileUploadResult result = FileUploadClient().upload(file, {.purpose = "sif_export"});

@@ -61,12 +61,25 @@ TEST_F(NotifyConfigTest, QuickLoginFallsBackToTheAdminAddress) {
 
 TEST_F(NotifyConfigTest, DedupeMinutesAcceptsOnlyPositiveIntegers) {
   const std::vector<std::pair<std::string, long long>> cases = {
-      {"0", 5},        {"-3", 5},     {"null", 5},
-      {"abc", 5},      {"'15'", 15},  {"2.9", 2},
-      {"' +15 '", 15}, {"'1_5'", 15}, {"1_5", 15},
-      {"'5.0'", 5},    {"'1__5'", 5}, {"'_15'", 5},
-      {"true", 1},     {"[3]", 5},    {"{a: 1}", 5},
-      {"'-7'", 5},     {".inf", 5},   {"'99999999999999999999'", 5},
+      {"0", 5},
+      {"-3", 5},
+      {"null", 5},
+      {"abc", 5},
+      {"'15'", 15},
+      {"2.9", 2},
+      {"' +15 '", 15},
+      {"'1_5'", 15},
+      {"1_5", 15},
+      {"'5.0'", 5},
+      {"'1__5'", 5},
+      {"'_15'", 5},
+      {"true", 1},
+      {"[3]", 5},
+      {"{a: 1}", 5},
+      {"'-7'", 5},
+      {".inf", 5},
+      {"'99999999999999999999'", 5},
+      {"99999999999999999999", 5},
   };
   for (const auto& [value, expected] : cases) {
     EXPECT_EQ(load("dedupe_minutes: " + value + "\n").dedupe_minutes, expected) << value;

@@ -234,7 +234,7 @@ TEST_F(NotifyTest, UnreachableOrSilentRobotIsASendFailure) {
   EXPECT_EQ(timed_out["reason"], "send_failed");
   EXPECT_NE(timed_out["error"].get<std::string>().find("超时"), std::string::npos);
   EXPECT_GE(seconds, 4.9);
-  EXPECT_LT(seconds, 8.0);
+  EXPECT_LT(seconds, 15.0);  // generous: sanitizer builds on a loaded machine are slow
   EXPECT_FALSE(std::filesystem::exists(state_path()));
 }
 
