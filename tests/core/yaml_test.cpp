@@ -92,3 +92,17 @@ TEST(Yaml, DumpReadsBackTheSameData) {
 
 }  // namespace
 }  // namespace vendro::yaml
+
+namespace vendro::yaml {
+namespace {
+
+TEST(Yaml, IntegersBeyond64BitsStayTextInsteadOfFailing) {
+  Json doc =
+      parse("big: 99999999999999999999\nhex: 0x1FFFFFFFFFFFFFFFFF\nfits: 18446744073709551615\n");
+  EXPECT_EQ(doc["big"], "99999999999999999999");
+  EXPECT_EQ(doc["hex"], "0x1FFFFFFFFFFFFFFFFF");
+  EXPECT_EQ(doc["fits"], 18446744073709551615ULL);
+}
+
+}  // namespace
+}  // namespace vendro::yaml

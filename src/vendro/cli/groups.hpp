@@ -10,6 +10,8 @@ namespace vendro::cli {
 void add_all_groups(CLI::App& app, Action& selected);
 
 void add_shopify_commands(CLI::App& app, Action& selected);
+void add_upload_commands(CLI::App& app, Action& selected);
+void add_xiyou_commands(CLI::App& app, Action& selected);
 
 // Runs before every command (not before --help or a usage error): the update check, unless
 // VENDRO_NO_UPDATE_CHECK is set.

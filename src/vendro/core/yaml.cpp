@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <regex>
+#include <stdexcept>
 
 #include "vendro/core/files.hpp"
 
@@ -32,23 +33,28 @@ Json resolve_integer(const std::string& text) {
   std::string body = without_underscores(text);
   if (!body.empty() && (body[0] == '-' || body[0] == '+')) body.erase(0, 1);
   unsigned long long magnitude = 0;
-  if (std::regex_match(text, binary)) {
-    magnitude = std::stoull(body.substr(2), nullptr, 2);
-  } else if (std::regex_match(text, hex)) {
-    magnitude = std::stoull(body.substr(2), nullptr, 16);
-  } else if (std::regex_match(text, octal)) {
-    magnitude = std::stoull(body, nullptr, 8);
-  } else if (std::regex_match(text, decimal)) {
-    magnitude = std::stoull(body, nullptr, 10);
-  } else if (std::regex_match(text, sexagesimal)) {
-    std::size_t start = 0;
-    while (true) {
-      auto colon = body.find(':', start);
-      magnitude = magnitude * 60 + std::stoull(body.substr(start, colon - start));
-      if (colon == std::string::npos) break;
-      start = colon + 1;
+  // An integer beyond 64 bits stays text (its digits), instead of failing the whole document.
+  try {
+    if (std::regex_match(text, binary)) {
+      magnitude = std::stoull(body.substr(2), nullptr, 2);
+    } else if (std::regex_match(text, hex)) {
+      magnitude = std::stoull(body.substr(2), nullptr, 16);
+    } else if (std::regex_match(text, octal)) {
+      magnitude = std::stoull(body, nullptr, 8);
+    } else if (std::regex_match(text, decimal)) {
+      magnitude = std::stoull(body, nullptr, 10);
+    } else if (std::regex_match(text, sexagesimal)) {
+      std::size_t start = 0;
+      while (true) {
+        auto colon = body.find(':', start);
+        magnitude = magnitude * 60 + std::stoull(body.substr(start, colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+      }
+    } else {
+      return nullptr;
     }
-  } else {
+  } catch (const std::out_of_range&) {
     return nullptr;
   }
   if (!negative) return magnitude;
