@@ -62,10 +62,20 @@ TEST(MimeTypes, SystemTableWithBuiltInFallback) {
   EXPECT_EQ(fallback.guess("a.unknownext"), std::nullopt);
 }
 
-TEST(OpsAuth, BaseUrlFromTheEnvironment) {
+TEST(OpsAuth, BaseUrlFromTheEnvironmentThenTheCredentialsFile) {
+  TempDir dir;
+  ScopedEnv config("VENDRO_CONFIG_DIR", dir.path().string());
   {
     ScopedEnv unset("VENDRO_OPS_URL", std::nullopt);
-    EXPECT_EQ(ops_url(), DEFAULT_OPS_URL);
+    try {
+      ops_url();
+      FAIL() << "no error without any configured address";
+    } catch (const OpsConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find("VENDRO_OPS_URL"), std::string::npos) << e.what();
+    }
+    testing::write_file(dir / "auth/credentials.yaml",
+                        "ops:\n  url: ' https://ops.example.com/ '\n");
+    EXPECT_EQ(ops_url(), "https://ops.example.com/");
   }
   ScopedEnv set("VENDRO_OPS_URL", "http://127.0.0.1:9/");
   EXPECT_EQ(ops_url(), "http://127.0.0.1:9/");

@@ -43,7 +43,20 @@ std::string find_token(const Json& payload) {
 }  // namespace
 
 std::string ops_url() {
-  return get_env(ENV_OPS_URL).value_or(DEFAULT_OPS_URL);
+  if (auto from_env = get_env(ENV_OPS_URL)) return *from_env;
+  auto file = config_dir() / "auth" / "credentials.yaml";
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec)) {
+    Json stored = yaml::load_file(file);
+    if (stored.is_object() && stored.contains(OPS_ALIAS) && stored[OPS_ALIAS].is_object()) {
+      Json url = stored[OPS_ALIAS].value("url", Json());
+      if (url.is_string() && !text::strip(url.get<std::string>()).empty()) {
+        return text::strip(url.get<std::string>());
+      }
+    }
+  }
+  throw OpsConfigError("未配置 OPS 后端地址：请设置环境变量 VENDRO_OPS_URL，或在 " + file.string() +
+                       " 的 ops 下填写 url");
 }
 
 std::filesystem::path AuthClient::credentials_file() const {
@@ -80,7 +93,7 @@ std::string AuthClient::get_token_by_session(const std::string& session_id,
                                              const std::string& alias) const {
   http::Request request{
       .method = "POST",
-      .url = join_url(options_.base_url.value_or(ops_url()), SESSION_TOKEN_ENDPOINT),
+      .url = join_url(options_.base_url ? *options_.base_url : ops_url(), SESSION_TOKEN_ENDPOINT),
       .cookies = {{SESSION_COOKIE, session_id}},
       .timeout = options_.timeout};
   request.json_body({{"session_id", session_id}, {"alias", alias}});

@@ -6,6 +6,7 @@
 // CONFIG_DIR/auth/credentials.yaml, a file of mode 0600 keyed by backend alias:
 //
 //   ops:
+//     url: https://ops.example.com
 //     token: eyJ...
 //     cookies:
 //       name: value
@@ -24,7 +25,6 @@ namespace vendro::shared {
 
 inline constexpr const char* ENV_OPS_URL = "VENDRO_OPS_URL";
 inline constexpr const char* ENV_OPS_TOKEN = "VENDRO_OPS_TOKEN";
-inline constexpr const char* DEFAULT_OPS_URL = "https://ops.vendro.app";
 // The alias of the OPS backend in the credentials file.
 inline constexpr const char* OPS_ALIAS = "ops";
 // The OPS endpoint that trades a back-office session id for a bearer token. POST, JSON body
@@ -34,11 +34,16 @@ inline constexpr const char* SESSION_TOKEN_ENDPOINT = "/v1/auth/session/token";
 // The cookie in which the back office keeps its session id.
 inline constexpr const char* SESSION_COOKIE = "nimbraUserToken";
 
-// The OPS backend base URL: VENDRO_OPS_URL when set, else DEFAULT_OPS_URL. May end in "/".
-std::string ops_url();
-
 // A session id could not be exchanged for a token (refused, unreachable answer shape).
 VENDRO_DEFINE_ERROR(OpsAuthError, RemoteError, "OPS_AUTH_ERROR");
+// No OPS backend address is configured.
+VENDRO_DEFINE_ERROR(OpsConfigError, Error, "OPS_NOT_CONFIGURED");
+
+// The OPS backend base URL: VENDRO_OPS_URL when set, else `url` under `ops` in
+// CONFIG_DIR/auth/credentials.yaml. May end in "/". The backend is the company's own, so there is
+// no default to fall back on (a guessed host would receive the bearer token): with neither set it
+// throws OpsConfigError saying how to configure it.
+std::string ops_url();
 
 // What a request to one backend carries for authentication.
 struct RequestAuth {
