@@ -99,8 +99,9 @@ Json mask_credentials(const Json& params) {
 }
 
 SifCompareProvider::SifCompareProvider(SifCompareProviderOptions options)
-    : client_(options.client ? std::move(options.client) : std::make_shared<const SifApiClient>()),
-      client_injected_(options.client != nullptr) {}
+    : client_injected_(options.client != nullptr) {
+  client_ = client_injected_ ? std::move(options.client) : std::make_shared<const SifApiClient>();
+}
 
 std::shared_ptr<const SifApiClient> SifCompareProvider::client_for_request(
     const SifRunRequest& request) const {

@@ -45,8 +45,8 @@ class SifCompareProvider {
   std::shared_ptr<const SifApiClient> client_for_request(const SifRunRequest& request) const;
 
  private:
-  std::shared_ptr<const SifApiClient> client_;
   bool client_injected_ = false;
+  std::shared_ptr<const SifApiClient> client_;
 };
 
 // `params` with the values of credential-like members (password, token, cookie, secret; at any
