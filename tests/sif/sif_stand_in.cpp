@@ -1,6 +1,8 @@
 #include "sif/sif_stand_in.hpp"
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "sif/xlsx_builder.hpp"
 
@@ -78,6 +80,9 @@ SifStandIn::SifStandIn(Options options) : options_(std::move(options)) {
     server_.server().Post(path, handler);
   }
   server_.start();
+  // Stopping a server whose thread has not begun listening yet would leave it listening forever,
+  // so a stand-in that no request reaches must not be torn down before that point.
+  while (!server_.server().is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::vector<SifSeenRequest> SifStandIn::requests() const {
