@@ -9,6 +9,7 @@ void add_all_groups(CLI::App& app, Action& selected) {
   add_shopify_commands(app, selected);
   add_upload_commands(app, selected);
   add_xiyou_commands(app, selected);
+  add_sif_commands(app, selected);
 }
 
 void before_command() {

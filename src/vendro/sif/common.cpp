@@ -1,0 +1,117 @@
+#include "vendro/sif/common.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <random>
+
+#include "vendro/core/environment.hpp"
+#include "vendro/core/error.hpp"
+#include "vendro/core/files.hpp"
+#include "vendro/core/text.hpp"
+
+namespace vendro::sif {
+
+namespace fs = std::filesystem;
+
+std::string build_job_id(std::string_view prefix, std::string_view key) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+
+  // The first 6 hex digits of a version-4 UUID are plain random bits.
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  static constexpr char HEX[] = "0123456789abcdef";
+  std::uint64_t bits = rng();
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) suffix += HEX[(bits >> (4 * i)) & 0xF];
+
+  std::string id;
+  id.append(prefix).append("-").append(key).append("-").append(stamp).append("-").append(suffix);
+  return id;
+}
+
+std::int64_t timestamp_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void check_job_id(std::string_view job_id) {
+  bool unsafe = job_id.empty() || job_id == "." || job_id == ".." ||
+                job_id.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos ||
+                fs::path(job_id).is_absolute();
+  if (unsafe) {
+    throw InputError("任务 ID 不能用作运行目录名：\"" + std::string(job_id) +
+                     "\"。任务 ID 不能为空、\".\" 或 \"..\"，也不能包含路径分隔符（/ 或 \\）"
+                     "或是绝对路径。");
+  }
+}
+
+fs::path expand_home(std::string_view path) {
+  if (path == "~") return home_dir();
+  if (path.starts_with("~/")) return home_dir() / path.substr(2);
+  return fs::path(path);
+}
+
+fs::path resolve_root_dir(const std::optional<std::string>& output_dir,
+                          const fs::path& default_output_dir, std::string_view job_id) {
+  check_job_id(job_id);
+  fs::path base =
+      output_dir && !output_dir->empty() ? expand_home(*output_dir) : default_output_dir;
+  if (!base.is_absolute()) base = fs::current_path() / base;
+  return fs::weakly_canonical(base) / fs::path(job_id);
+}
+
+void write_json(const fs::path& path, const Json& payload) {
+  files::make_dirs(path.parent_path());
+  // Serialise first so a bad payload leaves the target untouched.
+  std::string text = to_pretty_json(payload);
+  files::write_atomic(path, text);
+}
+
+std::vector<std::string> parse_sections(const std::vector<std::string>& value,
+                                        const std::vector<std::string>& defaults,
+                                        const SectionAliases& aliases) {
+  if (value.empty()) return defaults;
+  auto alias_of = [&](const std::string& key) -> const std::string* {
+    auto it = aliases.find(key);
+    return it != aliases.end() && !it->second.empty() ? &it->second : nullptr;
+  };
+  std::vector<std::string> result;
+  for (const std::string& item : value) {
+    std::size_t start = 0;
+    for (;;) {
+      std::size_t comma = item.find(',', start);
+      std::string key = text::strip(std::string_view(item).substr(
+          start, comma == std::string::npos ? std::string::npos : comma - start));
+      std::string lower = text::to_lower(key);
+      if (key.empty() || lower == "all") return defaults;
+      const std::string* section = alias_of(key);
+      if (section == nullptr) section = alias_of(lower);
+      const std::string& chosen = section ? *section : key;
+      if (std::find(result.begin(), result.end(), chosen) == result.end()) {
+        result.push_back(chosen);
+      }
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return result.empty() ? defaults : result;
+}
+
+std::vector<std::string> parse_asins(std::optional<std::string_view> value) {
+  std::vector<std::string> asins;
+  std::string_view rest = value.value_or("");
+  for (;;) {
+    std::size_t comma = rest.find(',');
+    std::string piece = text::strip(rest.substr(0, comma));
+    if (!piece.empty()) asins.push_back(text::to_upper(piece));
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return asins;
+}
+
+}  // namespace vendro::sif

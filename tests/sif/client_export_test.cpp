@@ -1,0 +1,179 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "sif/sif_stand_in.hpp"
+#include "sif/xlsx_builder.hpp"
+#include "support/local_server.hpp"
+#include "support/temp_dir.hpp"
+#include "vendro/core/error.hpp"
+#include "vendro/core/http_client.hpp"
+#include "vendro/sif/client.hpp"
+#include "vendro/sif/compare_scenarios.hpp"
+#include "vendro/sif/errors.hpp"
+#include "vendro/sif/export.hpp"
+
+namespace vendro::sif {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LocalServer;
+using testing::SifStandIn;
+using testing::TempDir;
+
+const Json SALES = compare_sales_payload({.query = {.asins = {"B01", "B02"}}});
+
+SifApiClient client_for(const std::string& base_url, SifSettings settings = {}) {
+  settings.base_url = base_url;
+  return SifApiClient({.settings = settings, .timeout = std::chrono::seconds(5)});
+}
+
+// The SifApiError thrown by `call`, checked to hold none of `secrets` in any message of its chain.
+template <typename Call>
+std::vector<std::string> api_error_chain(Call call, std::vector<std::string> secrets = {}) {
+  try {
+    call();
+  } catch (const SifApiError& e) {
+    std::vector<std::string> chain = error_chain(e);
+    for (const auto& message : chain) {
+      for (const auto& secret : secrets) EXPECT_EQ(message.find(secret), std::string::npos);
+    }
+    return chain;
+  }
+  ADD_FAILURE() << "no SifApiError";
+  return {};
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(SifApiClient, PostsThePayloadForTheSiteWithTokenAndCookie) {
+  SifStandIn sif;
+  SifApiClient client = client_for(sif.base_url() + "/", {.cookie = "sid=abc", .token = "tk"});
+  std::string content = client.download_post(COMPARE_SALES_PATH, SALES, "UK");
+  EXPECT_TRUE(is_xlsx(content));
+  auto seen = sif.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].path, "/api/compare/sales/export");
+  EXPECT_EQ(seen[0].country, "UK");
+  EXPECT_EQ(seen[0].payload, SALES);
+  EXPECT_EQ(seen[0].authorization, "Bearer tk");
+  EXPECT_EQ(seen[0].cookie, "sid=abc");
+}
+
+TEST(SifApiClient, AccountCredentialsGoAsBasicAuthorization) {
+  SifStandIn sif({.expected_authorization = "Basic b3BzOnMzY3JldA=="});
+  SifApiClient client =
+      client_for(sif.base_url(), {.token = "ignored", .username = "ops", .password = "s3cret"});
+  EXPECT_TRUE(is_xlsx(client.download_post(COMPARE_SALES_PATH, SALES, "US")));
+
+  SifApiClient half = client_for(sif.base_url(), {.username = "ops"});
+  EXPECT_THROW(half.download_post(COMPARE_SALES_PATH, SALES, "US"), SifConfigError);
+  EXPECT_EQ(sif.requests().size(), 1u);  // the incomplete account sent nothing
+}
+
+TEST(SifApiClient, HttpAndJsonErrorsBecomeSifErrorsWithoutSecrets) {
+  SifStandIn sif({.expected_authorization = "Bearer right", .fail_on_request = 2});
+  SifApiClient wrong = client_for(sif.base_url(), {.token = "wrong-token"});
+  auto chain = api_error_chain([&] { wrong.download_post(COMPARE_SALES_PATH, SALES, "US"); },
+                               {"wrong-token"});
+  ASSERT_FALSE(chain.empty());
+  EXPECT_TRUE(contains(chain[0], "HTTP 401")) << chain[0];
+  EXPECT_TRUE(contains(chain[0], "未登录")) << chain[0];
+
+  SifApiClient right = client_for(sif.base_url(), {.token = "right"});
+  chain = api_error_chain([&] { right.download_post(COMPARE_SALES_PATH, SALES, "US"); });
+  ASSERT_FALSE(chain.empty());
+  EXPECT_TRUE(contains(chain[0], "HTTP 500")) << chain[0];
+  EXPECT_TRUE(contains(chain[0], "导出服务繁忙（代码 500）")) << chain[0];
+
+  // A payload the service rejects: its 400 message reaches the operator.
+  chain = api_error_chain([&] {
+    right.download_post(COMPARE_SALES_PATH, Json{{"asins", Json::array()}}, "US");
+  });
+  ASSERT_FALSE(chain.empty());
+  EXPECT_TRUE(contains(chain[0], "asins must be a list")) << chain[0];
+}
+
+TEST(SifApiClient, JsonAnswerInsteadOfSpreadsheetIsAnError) {
+  LocalServer server;
+  server.server().Post(
+      "/api/compare/sales/export", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"success":false,"msg":"会员已过期"})", "application/json");
+      });
+  server.start();
+  auto chain = api_error_chain(
+      [&] { client_for(server.base_url()).download_post(COMPARE_SALES_PATH, SALES, "US"); });
+  ASSERT_FALSE(chain.empty());
+  EXPECT_TRUE(contains(chain[0], "没有返回表格")) << chain[0];
+  EXPECT_TRUE(contains(chain[0], "会员已过期")) << chain[0];
+}
+
+TEST(SifApiClient, TransportFailureKeepsTheCause) {
+  // A port that was just free: nothing listens there.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  std::string dead = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  SifApiClient client =
+      client_for(dead, {.token = "tok-secret", .username = "u", .password = "pw"});
+  try {
+    client.download_post(COMPARE_SALES_PATH, SALES, "US");
+    FAIL() << "no error";
+  } catch (const SifApiError& e) {
+    EXPECT_TRUE(contains(e.what(), "无法连接 Sif 服务")) << e.what();
+    bool nested_transport = false;
+    try {
+      std::rethrow_if_nested(e);
+    } catch (const http::TransportError&) {
+      nested_transport = true;
+    }
+    EXPECT_TRUE(nested_transport);
+    for (const auto& message : error_chain(e)) {
+      EXPECT_FALSE(contains(message, "tok-secret"));
+      EXPECT_FALSE(contains(message, "pw"));
+    }
+  }
+}
+
+TEST(SifExport, SavesWorkbooksAndReportsPathNameAndSize) {
+  TempDir temp;
+  std::string workbook = testing::make_xlsx("对比销量");
+  fs::path target = temp / "run" / "对比销量_2个ASIN_1.xlsx";
+  SifExportResult record = save_sif_xlsx({.content = workbook, .output_path = target});
+  EXPECT_EQ(testing::read_file(target), workbook);
+  EXPECT_EQ(record.to_json(), (Json{{"path", target.string()},
+                                    {"filename", "对比销量_2个ASIN_1.xlsx"},
+                                    {"size_bytes", workbook.size()}}));
+}
+
+TEST(SifExport, RefusesContentThatIsNotAWorkbookAndLeavesTheTargetAlone) {
+  TempDir temp;
+  fs::path fresh = temp / "fresh.xlsx";
+  fs::path existing = temp / "existing.xlsx";
+  testing::write_file(existing, "old");
+  std::string zip_without_types = testing::make_xlsx("x");
+  for (std::size_t at; (at = zip_without_types.find("[Content_Types].xml")) != std::string::npos;) {
+    zip_without_types.replace(at, 19, "[Other_Document].xm");
+  }
+  for (std::string bad :
+       {std::string(), std::string("<html>登录</html>"), std::string(R"({"code":1})"),
+        std::string("PK\x03\x04", 4), std::string("\xff\xfe\x00\x01", 4), zip_without_types}) {
+    EXPECT_THROW(save_sif_xlsx({.content = bad, .output_path = fresh}), SifExportError);
+    EXPECT_THROW(save_sif_xlsx({.content = bad, .output_path = existing}), SifExportError);
+  }
+  EXPECT_FALSE(fs::exists(fresh));
+  EXPECT_EQ(testing::read_file(existing), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace vendro::sif
