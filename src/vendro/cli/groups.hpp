@@ -9,6 +9,9 @@ namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected);
 
+// `vendro keepa time | convert` (keepa_commands.cpp).
+void add_keepa_commands(CLI::App& app, Action& selected);
+
 // Runs before every command (not before --help or a usage error).
 void before_command();
 
