@@ -44,12 +44,12 @@ struct Frame {
   std::string* out_before = nullptr;      // where this container's text goes
 };
 
-// A raw copy of a "csv" array while it streams, built as Json's own tree builder would.
+// A raw copy of a "csv" array while it streams, built as Json's own tree builder would
+// (a repeated name keeps its first position and takes the last value).
 struct CsvCapture {
   Json root = Json::array();
-  std::vector<Json*> open{&root};
+  std::vector<Json*> open{&root};  // the open containers, innermost last
   std::string pending_key;
-  std::size_t depth = 0;  // the frame depth of the "csv" array itself
 
   void add(Json value) {
     Json* top = open.back();
@@ -194,25 +194,26 @@ class ConvertHandler final {
     feed([](CsvCapture& c) { c.start(Json::array()); });
     push(false);
     if (csv_value) {
-      captures_.push_back(std::make_unique<CsvCapture>());
-      captures_.back()->depth = depth_;
+      if (!capture_) capture_ = std::make_unique<CsvCapture>();
+      csv_depths_.push_back(depth_);
     }
     return true;
   }
 
   bool end_array() {
     close_container(top(), ']');
-    std::unique_ptr<CsvCapture> finished;
-    if (!captures_.empty() && captures_.back()->depth == depth_) {
-      finished = std::move(captures_.back());
-      captures_.pop_back();
+    const bool csv_value = !csv_depths_.empty() && csv_depths_.back() == depth_;
+    pop();
+    if (csv_value) {
+      csv_depths_.pop_back();
+      // The raw "csv" array: the capture's root, or a node inside it for a nested one.
+      const Json& csv = *capture_->open.back();
+      if (detail::looks_like_csv(csv)) {
+        add_member(top(), CSV_ADDED_KEY, [&](std::string& out) { append_csv_seconds(out, csv); });
+      }
+      if (csv_depths_.empty()) capture_.reset();
     }
     feed([](CsvCapture& c) { c.end(); });
-    pop();
-    if (finished && detail::looks_like_csv(finished->root)) {
-      const Json& csv = finished->root;
-      add_member(top(), CSV_ADDED_KEY, [&](std::string& out) { append_csv_seconds(out, csv); });
-    }
     maybe_flush();
     return true;
   }
@@ -243,11 +244,16 @@ class ConvertHandler final {
     frame.out_before = out_;
     return frame;
   }
-  void pop() { --depth_; }
+  void pop() {
+    Frame& frame = top();
+    if (frame.held) frame.members = {};  // held texts can be large; do not keep them around
+    --depth_;
+  }
 
+  // Hands an event to the capture of the open "csv" arrays, if any.
   template <typename Fn>
   void feed(Fn&& fn) {
-    for (auto& capture : captures_) fn(*capture);
+    if (capture_) fn(*capture_);
   }
 
   // Separator and indentation before an array element.
@@ -416,7 +422,9 @@ class ConvertHandler final {
   std::vector<std::size_t> collisions_;
   std::vector<std::unique_ptr<Frame>> frames_;
   std::size_t depth_ = 0;
-  std::vector<std::unique_ptr<CsvCapture>> captures_;  // innermost last
+  // One raw tree for the outermost open "csv" array; nested ones are nodes inside it.
+  std::unique_ptr<CsvCapture> capture_;
+  std::vector<std::size_t> csv_depths_;  // frame depths of the open "csv" arrays
   std::string main_;
   std::string* out_ = &main_;
   std::string error_;
