@@ -285,7 +285,11 @@ class RandomDocument {
       const int len = pick(6);
       for (int j = 0; j < len; ++j) {
         if (j) out += ',';
-        scalar(out);
+        if (pick(8) == 0) {
+          value(out, 3);
+        } else {
+          scalar(out);
+        }
       }
       out += ']';
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vendro/core/json.hpp"
+#include "vendro/keepa/csv_capture.hpp"
 #include "vendro/keepa/pretty_writer.hpp"
 #include "vendro/keepa/time_rules.hpp"
 
@@ -16,8 +17,9 @@ namespace vendro::keepa {
 
 namespace {
 
-using detail::append_indent;
+using detail::append_line;
 using detail::append_string;
+using detail::TextBuffer;
 
 constexpr std::size_t FLUSH_AT = 1 << 20;
 constexpr std::string_view CSV_KEY = "csv";
@@ -27,8 +29,8 @@ constexpr std::string_view CSV_ADDED_KEY = "csvUnixSeconds";
 // it adds, each as (name, value text).
 struct HeldMember {
   std::string key;
-  std::string text;
-  std::vector<std::pair<std::string, std::string>> added;
+  TextBuffer text;
+  std::vector<std::pair<std::string, TextBuffer>> added;
 };
 
 // One open array or object.
@@ -41,37 +43,7 @@ struct Frame {
   std::string key;                        // the name of the member being read
   std::unordered_set<std::string> names;  // every name assigned so far, input and added
   std::vector<HeldMember> members;        // held objects only
-  std::string* out_before = nullptr;      // where this container's text goes
-};
-
-// A raw copy of a "csv" array while it streams, built as Json's own tree builder would
-// (a repeated name keeps its first position and takes the last value).
-struct CsvCapture {
-  Json root = Json::array();
-  std::vector<Json*> open{&root};  // the open containers, innermost last
-  std::string pending_key;
-
-  void add(Json value) {
-    Json* top = open.back();
-    if (top->is_array()) {
-      top->get_ref<Json::array_t&>().push_back(std::move(value));
-    } else {
-      (*top)[pending_key] = std::move(value);
-    }
-  }
-  void start(Json empty) {
-    Json* top = open.back();
-    if (top->is_array()) {
-      auto& array = top->get_ref<Json::array_t&>();
-      array.push_back(std::move(empty));
-      open.push_back(&array.back());
-    } else {
-      Json& slot = (*top)[pending_key];
-      slot = std::move(empty);
-      open.push_back(&slot);
-    }
-  }
-  void end() { open.pop_back(); }
+  TextBuffer* out_before = nullptr;       // where this container's text goes
 };
 
 class ConvertHandler final {
@@ -79,52 +51,50 @@ class ConvertHandler final {
   // `output` null: only check the input and record collisions. `held_ordinals`: sorted ordinals
   // of the objects whose members must be held back.
   ConvertHandler(ConvertOutput* output, std::vector<std::size_t> held_ordinals)
-      : output_(output), held_ordinals_(std::move(held_ordinals)) {
-    if (output_) main_.reserve(FLUSH_AT + (FLUSH_AT >> 2));
-  }
+      : output_(output), held_ordinals_(std::move(held_ordinals)) {}
 
   // The ordinals of the objects in which a name repeated.
   std::vector<std::size_t> take_collisions() { return std::move(collisions_); }
   const std::string& error() const { return error_; }
 
   void finish() {
-    if (output_ && !main_.empty()) output_->write(main_);
+    if (output_ && !main_.empty()) output_->write(main_.view());
     main_.clear();
   }
 
   // --- nlohmann SAX interface ---
   bool null() {
     begin_value();
-    if (output_) *out_ += "null";
-    feed([](CsvCapture& c) { c.add(nullptr); });
+    if (output_) out_->append("null");
+    if (capturing()) capture_.null();
     end_scalar(std::nullopt);
     return true;
   }
   bool boolean(bool value) {
     begin_value();
-    if (output_) *out_ += value ? "true" : "false";
-    feed([&](CsvCapture& c) { c.add(value); });
+    if (output_) out_->append(value ? "true" : "false");
+    if (capturing()) capture_.boolean(value);
     end_scalar(std::nullopt);
     return true;
   }
   bool number_integer(Json::number_integer_t value) {
     begin_value();
     if (output_) detail::append_integer(*out_, value);
-    feed([&](CsvCapture& c) { c.add(value); });
+    if (capturing()) capture_.integer(value);
     end_number(static_cast<double>(value));
     return true;
   }
   bool number_unsigned(Json::number_unsigned_t value) {
     begin_value();
     if (output_) detail::append_unsigned(*out_, value);
-    feed([&](CsvCapture& c) { c.add(value); });
+    if (capturing()) capture_.unsigned_integer(value);
     end_number(static_cast<double>(value));
     return true;
   }
   bool number_float(Json::number_float_t value, const std::string&) {
     begin_value();
     if (output_) detail::append_float(*out_, value);
-    feed([&](CsvCapture& c) { c.add(value); });
+    if (capturing()) capture_.floating(value);
     end_number(value);
     return true;
   }
@@ -136,7 +106,7 @@ class ConvertHandler final {
     if (in_object() && detail::is_time_key(top().key) && detail::is_keepa_minute_text(value)) {
       minutes = detail::parse_keepa_text(value);
     }
-    feed([&](CsvCapture& c) { c.add(value); });
+    if (capturing()) capture_.string(value);
     end_scalar(minutes);
     return true;
   }
@@ -147,8 +117,8 @@ class ConvertHandler final {
     const std::size_t ordinal = next_ordinal_++;
     while (next_held_ < held_ordinals_.size() && held_ordinals_[next_held_] < ordinal) ++next_held_;
     const bool held = next_held_ < held_ordinals_.size() && held_ordinals_[next_held_] == ordinal;
-    if (output_ && !held) *out_ += '{';
-    feed([](CsvCapture& c) { c.start(Json::object()); });
+    if (output_ && !held) out_->append('{');
+    if (capturing()) capture_.start_object();
     Frame& frame = push(true);
     frame.ordinal = ordinal;
     frame.held = held;
@@ -157,17 +127,16 @@ class ConvertHandler final {
 
   bool key(std::string& name) {
     Frame& frame = top();
-    feed([&](CsvCapture& c) { c.pending_key = name; });
+    if (capturing()) capture_.key(name);
     frame.key = name;
     note_name(frame, name);
     if (frame.held) {
       frame.members.push_back({.key = name});
       out_ = &frame.members.back().text;
     } else if (output_) {
-      *out_ += frame.count == 0 ? "\n" : ",\n";
-      append_indent(*out_, depth_);
+      append_line(*out_, frame.count == 0, depth_);
       append_string(*out_, name);
-      *out_ += ": ";
+      out_->append(": ");
     }
     ++frame.count;
     return true;
@@ -181,7 +150,7 @@ class ConvertHandler final {
     } else {
       close_container(frame, '}');
     }
-    feed([](CsvCapture& c) { c.end(); });
+    if (capturing()) capture_.end();
     pop();
     maybe_flush();
     return true;
@@ -189,31 +158,29 @@ class ConvertHandler final {
 
   bool start_array(std::size_t) {
     begin_value();
-    if (output_) *out_ += '[';
+    if (output_) out_->append('[');
     const bool csv_value = in_object() && top().key == CSV_KEY;
-    feed([](CsvCapture& c) { c.start(Json::array()); });
+    if (csv_value && !capturing()) capture_.clear();
+    std::size_t token = 0;
+    if (csv_value || capturing()) token = capture_.start_array();
     push(false);
-    if (csv_value) {
-      if (!capture_) capture_ = std::make_unique<CsvCapture>();
-      csv_depths_.push_back(depth_);
-    }
+    if (csv_value) open_csv_.push_back({.depth = depth_, .token = token});
     return true;
   }
 
   bool end_array() {
     close_container(top(), ']');
-    const bool csv_value = !csv_depths_.empty() && csv_depths_.back() == depth_;
+    if (capturing()) capture_.end();
+    const bool csv_value = capturing() && open_csv_.back().depth == depth_;
     pop();
     if (csv_value) {
-      csv_depths_.pop_back();
-      // The raw "csv" array: the capture's root, or a node inside it for a nested one.
-      const Json& csv = *capture_->open.back();
-      if (detail::looks_like_csv(csv)) {
-        add_member(top(), CSV_ADDED_KEY, [&](std::string& out) { append_csv_seconds(out, csv); });
+      const std::size_t token = open_csv_.back().token;
+      open_csv_.pop_back();
+      if (capture_.looks_like_csv(token)) {
+        add_member(top(), CSV_ADDED_KEY,
+                   [&](TextBuffer& out) { capture_.append_seconds(out, token, depth_); });
       }
-      if (csv_depths_.empty()) capture_.reset();
     }
-    feed([](CsvCapture& c) { c.end(); });
     maybe_flush();
     return true;
   }
@@ -250,21 +217,14 @@ class ConvertHandler final {
     --depth_;
   }
 
-  // Hands an event to the capture of the open "csv" arrays, if any.
-  template <typename Fn>
-  void feed(Fn&& fn) {
-    if (capture_) fn(*capture_);
-  }
+  bool capturing() const { return !open_csv_.empty(); }
 
   // Separator and indentation before an array element.
   void begin_value() {
     if (depth_ == 0) return;
     Frame& frame = top();
     if (frame.is_object) return;
-    if (output_) {
-      *out_ += frame.count == 0 ? "\n" : ",\n";
-      append_indent(*out_, depth_);
-    }
+    if (output_) append_line(*out_, frame.count == 0, depth_);
     ++frame.count;
   }
 
@@ -282,25 +242,22 @@ class ConvertHandler final {
       Frame& frame = top();
       const std::string& key = frame.key;
       const double m = *minutes;
-      add_member(frame, key + "UnixSeconds", [m](std::string& out) {
+      add_member(frame, key + "UnixSeconds", [m](TextBuffer& out) {
         detail::append_integer(out, detail::unix_seconds_of_minutes(m));
       });
-      add_member(frame, key + "UnixMilliseconds", [m](std::string& out) {
+      add_member(frame, key + "UnixMilliseconds", [m](TextBuffer& out) {
         detail::append_integer(out, detail::unix_milliseconds_of_minutes(m));
       });
       add_member(frame, key + "Utc",
-                 [m](std::string& out) { append_string(out, detail::utc_iso_of_minutes(m)); });
+                 [m](TextBuffer& out) { append_string(out, detail::utc_iso_of_minutes(m)); });
     }
     maybe_flush();
   }
 
   void close_container(const Frame& frame, char close) {
     if (!output_) return;
-    if (frame.count > 0) {
-      *out_ += '\n';
-      append_indent(*out_, depth_ - 1);
-    }
-    *out_ += close;
+    if (frame.count > 0) append_line(*out_, true, depth_ - 1);
+    out_->append(close);
   }
 
   void note_name(Frame& frame, std::string_view name) {
@@ -314,50 +271,14 @@ class ConvertHandler final {
   void add_member(Frame& frame, std::string_view name, WriteValue&& write_value) {
     note_name(frame, name);
     if (frame.held) {
-      auto& added = frame.members.back().added.emplace_back(std::string(name), std::string());
+      auto& added = frame.members.back().added.emplace_back(std::string(name), TextBuffer());
       write_value(added.second);
     } else if (output_) {
-      *out_ += ",\n";
-      append_indent(*out_, depth_);
+      append_line(*out_, false, depth_);
       append_string(*out_, name);
-      *out_ += ": ";
+      out_->append(": ");
       write_value(*out_);
     }
-  }
-
-  // "csvUnixSeconds": every pair series of `csv` with its time positions converted, every other
-  // element as it is. The value stands one level below the object at the top.
-  void append_csv_seconds(std::string& out, const Json& csv) const {
-    const std::size_t depth = depth_;
-    out += '[';
-    bool first = true;
-    for (const Json& series : csv) {
-      out += first ? "\n" : ",\n";
-      first = false;
-      append_indent(out, depth + 1);
-      if (!detail::looks_like_pair_series(series)) {
-        detail::append_value(out, series, depth + 1);
-        continue;
-      }
-      out += '[';
-      for (std::size_t i = 0; i < series.size(); ++i) {
-        const Json& element = series[i];
-        out += i == 0 ? "\n" : ",\n";
-        append_indent(out, depth + 2);
-        if (i % 2 == 0 && detail::is_keepa_minute_value(element)) {
-          detail::append_integer(
-              out, detail::unix_seconds_of_minutes(detail::parse_keepa_time(element)));
-        } else {
-          detail::append_value(out, element, depth + 2);
-        }
-      }
-      out += '\n';
-      append_indent(out, depth + 1);
-      out += ']';
-    }
-    out += '\n';
-    append_indent(out, depth);
-    out += ']';
   }
 
   // A held object in tree order: a repeated input name keeps its first position and takes its
@@ -374,8 +295,8 @@ class ConvertHandler final {
       }
     }
     std::unordered_map<std::string_view, std::size_t> output_slot;
-    std::vector<std::pair<std::string_view, const std::string*>> output_members;
-    auto assign = [&](std::string_view name, const std::string& text) {
+    std::vector<std::pair<std::string_view, const TextBuffer*>> output_members;
+    auto assign = [&](std::string_view name, const TextBuffer& text) {
       auto [it, inserted] = output_slot.emplace(name, output_members.size());
       if (inserted) {
         output_members.emplace_back(name, &text);
@@ -388,29 +309,27 @@ class ConvertHandler final {
       for (const auto& [name, text] : member->added) assign(name, text);
     }
     if (!output_) return;
-    std::string& out = *out_;
+    TextBuffer& out = *out_;
     if (output_members.empty()) {
-      out += "{}";
+      out.append("{}");
       return;
     }
-    out += '{';
+    out.append('{');
     bool first = true;
     for (const auto& [name, text] : output_members) {
-      out += first ? "\n" : ",\n";
+      append_line(out, first, depth_);
       first = false;
-      append_indent(out, depth_);
       append_string(out, name);
-      out += ": ";
-      out += *text;
+      out.append(": ");
+      out.append(text->view());
     }
-    out += '\n';
-    append_indent(out, depth_ - 1);
-    out += '}';
+    append_line(out, true, depth_ - 1);
+    out.append('}');
   }
 
   void maybe_flush() {
     if (output_ && out_ == &main_ && main_.size() >= FLUSH_AT) {
-      output_->write(main_);
+      output_->write(main_.view());
       main_.clear();
     }
   }
@@ -422,11 +341,15 @@ class ConvertHandler final {
   std::vector<std::size_t> collisions_;
   std::vector<std::unique_ptr<Frame>> frames_;
   std::size_t depth_ = 0;
-  // One raw tree for the outermost open "csv" array; nested ones are nodes inside it.
-  std::unique_ptr<CsvCapture> capture_;
-  std::vector<std::size_t> csv_depths_;  // frame depths of the open "csv" arrays
-  std::string main_;
-  std::string* out_ = &main_;
+  // The tokens of the outermost open "csv" array; nested ones are ranges inside it.
+  detail::CsvCapture capture_;
+  struct OpenCsv {
+    std::size_t depth;  // of its frame
+    std::size_t token;  // of its first token in capture_
+  };
+  std::vector<OpenCsv> open_csv_;
+  TextBuffer main_;
+  TextBuffer* out_ = &main_;
   std::string error_;
 };
 
