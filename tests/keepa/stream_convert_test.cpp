@@ -130,6 +130,35 @@ TEST(StreamConvert, DeepNestingMatchesTheTree) {
   expect_same_as_tree(input);
 }
 
+// Large enough to be parsed on a second thread, in many chunks of events.
+std::string many_products(int count, bool collide) {
+  std::string text = R"({"timestamp":1765200000000,"tokensLeft":12,"products":[)";
+  for (int i = 0; i < count; ++i) {
+    if (i) text += ',';
+    text += R"({"asin":"B0)" + std::to_string(1000000 + i) + R"(","title":"耳机 )" +
+            std::to_string(i) + R"(","lastUpdate":)" + std::to_string(7000000 + i) +
+            R"(,"csv":[[7600000,1999,7600060,-1,7600120,2099],null,[1,2,3]],)" +
+            R"("stats":{"lastOffersUpdate":"7600000","avg":[1.5,-0.0,1e300]},)" +
+            R"("offers":[{"lastSeen":7654321,"offerCSV":[7600000,1999,0]}]})";
+    if (collide && i % 97 == 0) text.insert(text.size() - 1, R"(,"lastUpdateUtc":"x")");
+  }
+  return text + "]}";
+}
+
+TEST(StreamConvert, LargeDocumentsMatchTheTree) {
+  for (bool collide : {false, true}) {
+    const std::string input = many_products(6000, collide);
+    ASSERT_GT(input.size(), 1u << 20);
+    expect_same_as_tree(input);
+  }
+  const std::string whole = many_products(6000, true);
+  const std::string truncated = whole.substr(0, whole.size() - 1000);
+  std::string target;
+  StringOutput output(target);
+  EXPECT_THROW(convert_stream(truncated, output), KeepaJsonError);
+  EXPECT_EQ(target, "");
+}
+
 TEST(StreamConvert, InvalidInputWritesNothing) {
   for (const std::string input :
        {"", "{", "{\"a\":1,}", "[1 2]", "{\"a\":1} x", "nul", "\"ab\xff\"", "\"\\ud800\"", "1e999",

@@ -10,6 +10,7 @@
 
 #include "vendro/core/json.hpp"
 #include "vendro/keepa/csv_capture.hpp"
+#include "vendro/keepa/parse_pipeline.hpp"
 #include "vendro/keepa/pretty_writer.hpp"
 #include "vendro/keepa/time_rules.hpp"
 
@@ -22,6 +23,8 @@ using detail::append_string;
 using detail::TextBuffer;
 
 constexpr std::size_t FLUSH_AT = 1 << 20;
+// Below this input size a second thread costs more than it saves.
+constexpr std::size_t BACKGROUND_PARSE_FROM = 256 << 10;
 constexpr std::string_view CSV_KEY = "csv";
 constexpr std::string_view CSV_ADDED_KEY = "csvUnixSeconds";
 
@@ -353,13 +356,20 @@ class ConvertHandler final {
   std::string error_;
 };
 
-// One pass over `input`; returns the ordinals of the objects with a repeated name.
+// One pass over `input`; returns the ordinals of the objects with a repeated name. A pass that
+// writes a large input parses on a second thread meanwhile (parse_pipeline.hpp); a checking pass
+// has too little else to do for that to pay.
 std::vector<std::size_t> run_pass(std::string_view input, ConvertOutput* output,
                                   std::vector<std::size_t> held_ordinals) {
   ConvertHandler handler(output, std::move(held_ordinals));
-  if (!Json::sax_parse(input.data(), input.data() + input.size(), &handler)) {
-    throw KeepaJsonError("Keepa 数据不是有效的 JSON：" + handler.error());
+  std::string error;
+  if (output && input.size() >= BACKGROUND_PARSE_FROM) {
+    error = detail::parse_in_background(
+        input, [&](detail::EventChunk& chunk) { detail::replay(chunk, handler); });
+  } else if (!Json::sax_parse(input.data(), input.data() + input.size(), &handler)) {
+    error = handler.error();
   }
+  if (!error.empty()) throw KeepaJsonError("Keepa 数据不是有效的 JSON：" + error);
   handler.finish();
   std::vector<std::size_t> collisions = handler.take_collisions();
   std::sort(collisions.begin(), collisions.end());
