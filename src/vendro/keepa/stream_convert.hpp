@@ -20,9 +20,14 @@
 // destination (a pipe, a terminal) the first pass only checks the input and records collisions,
 // and the second pass writes; nothing is written for input that is not valid JSON.
 //
-// Memory: the caller's input, a 1 MiB write buffer, the names of the open objects, the current
-// "csv" array and, after collisions, the held-back members of the colliding objects (all of the
-// output when the outermost object collides). No recursion: any nesting depth is fine.
+// A pass that writes and has a large input runs the parser on a second thread, which hands its
+// events over in chunks (parse_pipeline.hpp), so parsing and writing overlap on two cores. The
+// thread is always joined before the call returns or throws.
+//
+// Memory: the caller's input, a 1 MiB write buffer, a few chunks of parser events, the names of
+// the open objects, the current "csv" array and, after collisions, the held-back members of the
+// colliding objects (all of the output when the outermost object collides). No recursion, so
+// any nesting depth is fine; note that pretty output grows with the square of the depth.
 
 #include <string>
 #include <string_view>
