@@ -51,8 +51,8 @@ struct EventChunk {
 // a pool of empty ones. Thread-safe.
 class EventQueue {
  public:
-  static constexpr std::size_t CHUNK_EVENTS = 1 << 14;
-  static constexpr std::size_t MAX_FILLED = 8;
+  static constexpr std::size_t CHUNK_EVENTS = 1 << 12;
+  static constexpr std::size_t MAX_FILLED = 4;
 
   // Parser side. push() blocks while the queue is full; returns false once cancelled.
   std::unique_ptr<EventChunk> take_empty();
