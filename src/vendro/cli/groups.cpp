@@ -6,10 +6,12 @@
 namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected) {
+  // In the order of `vendro --help`.
+  add_keepa_commands(app, selected);
   add_shopify_commands(app, selected);
+  add_sif_commands(app, selected);
   add_upload_commands(app, selected);
   add_xiyou_commands(app, selected);
-  add_sif_commands(app, selected);
 }
 
 void before_command() {

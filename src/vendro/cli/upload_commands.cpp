@@ -27,7 +27,7 @@ void add_upload_commands(CLI::App& app, Action& selected) {
       "upload",
       "上传文件到运营后台（OPS）文件服务，输出 {\"url\": 下载链接, \"raw\": 服务返回}。\n"
       "鉴权：VENDRO_OPS_TOKEN，否则 CONFIG_DIR/auth/credentials.yaml 中 ops 的 token 与 cookies。\n"
-      "服务地址：VENDRO_OPS_URL；接口与默认值：VENDRO_FILE_UPLOAD_ENDPOINT、"
+      "服务地址：VENDRO_OPS_URL，否则 credentials.yaml 中 ops 的 url；接口与默认值：VENDRO_FILE_UPLOAD_ENDPOINT、"
       "VENDRO_FILE_UPLOAD_FIELD、VENDRO_FILE_UPLOAD_FOLDER、VENDRO_FILE_UPLOAD_PUBLIC。");
   upload->add_option("FILE", args->file, "要上传的本地文件")->required();
   upload->add_option("--purpose", args->purpose, "上传用途（必填，原样交给文件服务）")->required();

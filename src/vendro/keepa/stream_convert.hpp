@@ -1,0 +1,52 @@
+#pragma once
+// Streaming Keepa conversion: writes
+//   to_pretty_json(add_keepa_time_conversions(Json::parse(input)))
+// byte for byte, without building the document tree, so that payloads of tens of megabytes
+// convert quickly and in little more memory than the input itself.
+//
+// How it works. One SAX pass over the input writes each member as it arrives, plus the added
+// members right after it. The only non-local part of the result is a name collision inside one
+// object: a duplicate input name, or an input name equal to an added one ("lastUpdateUtc" in
+// already converted data). The tree keeps such a name at its first position with its last value,
+// which a writer that has already written the first value cannot do. So the pass tracks the
+// names of every open object and records the ordinal (position in document order) of each object
+// where a name repeats. Without collisions, the usual case, the written bytes are the result.
+// With collisions a second pass writes everything again and holds back only the members of the
+// recorded objects, which it assembles in tree order when such an object closes. "csv" arrays
+// are also kept as a tree while they stream, to derive "csvUnixSeconds" when they close.
+//
+// The first pass writes straight to a destination that can be rewound (a string, a regular
+// file, /dev/null) and rewinds it when a second pass or an error follows. For any other
+// destination (a pipe, a terminal) the first pass only checks the input and records collisions,
+// and the second pass writes; nothing is written for input that is not valid JSON.
+//
+// A pass that writes and has a large input runs the parser on a second thread, which hands its
+// events over in chunks (parse_pipeline.hpp), so parsing and writing overlap on two cores. The
+// thread is always joined before the call returns or throws.
+//
+// Memory: the caller's input, a 1 MiB write buffer, a few chunks of parser events, the names of
+// the open objects, the current "csv" array and, after collisions, the held-back members of the
+// colliding objects (all of the output when the outermost object collides). No recursion, so
+// any nesting depth is fine; note that pretty output grows with the square of the depth.
+
+#include <string>
+#include <string_view>
+
+#include "vendro/core/error.hpp"
+#include "vendro/keepa/convert_output.hpp"
+
+namespace vendro::keepa {
+
+// The input is not valid JSON (syntax, invalid UTF-8, a number too large for a double). The
+// Chinese message carries the parser's description with the position.
+VENDRO_DEFINE_ERROR(KeepaJsonError, InputError, "INVALID_JSON");
+
+// Writes the converted, pretty-printed document of `input` to `output` (no trailing newline).
+// Throws KeepaJsonError for invalid input and whatever `output` throws; in both cases a
+// rewindable output is rewound, and a non-rewindable one has received nothing for invalid input.
+void convert_stream(std::string_view input, ConvertOutput& output);
+
+// convert_stream into a new string.
+std::string convert_to_string(std::string_view input);
+
+}  // namespace vendro::keepa

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/cli_runner.hpp"
+#include "support/temp_dir.hpp"
+#include "vendro/core/json.hpp"
+#include "vendro/keepa/keepa_time.hpp"
+
+namespace vendro::keepa {
+namespace {
+
+using testing::CliResult;
+using testing::run_vendro;
+
+class KeepaCli : public ::testing::Test {
+ protected:
+  CliResult run(std::vector<std::string> args, std::string stdin_text = "") {
+    return run_vendro({.args = std::move(args),
+                       .stdin_text = std::move(stdin_text),
+                       .env = {{"VENDRO_CONFIG_DIR", config_.path().string()}}});
+  }
+  testing::TempDir config_;
+  testing::TempDir work_;
+};
+
+TEST_F(KeepaCli, TimePrintsTheThreeConversions) {
+  CliResult result = run({"keepa", "time", "7654321"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "{\n  \"unix_seconds\": 1753099260,\n  \"unix_milliseconds\": 1753099260000,\n"
+            "  \"utc\": \"2025-07-21T12:01:00Z\"\n}\n");
+  for (const char* minutes : {"123.5", " 123.5 ", "\"123.5\""}) {
+    result = run({"keepa", "time", minutes});
+    ASSERT_EQ(result.exit_code, 0) << minutes << result.err;
+    EXPECT_EQ(Json::parse(result.out)["utc"], "2011-01-01T02:03:30Z") << minutes;
+  }
+  result = run({"keepa", "time", "-1"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(Json::parse(result.out)["unix_seconds"], 1293839940);
+}
+
+TEST_F(KeepaCli, TimeRejectsWhatIsNoNumber) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"true", "Keepa 时间无效：Keepa time cannot be a boolean"},
+      {"", "Keepa 时间无效：Keepa time cannot be empty"},
+      {"   ", "Keepa 时间无效：Keepa time cannot be empty"},
+      {"abc", "Keepa 时间无效：Keepa time is not a number: 'abc'"},
+      {"1e999", "Keepa 时间无效：Keepa time is out of range: inf"},
+  };
+  for (const auto& [minutes, message] : cases) {
+    CliResult result = run({"keepa", "time", minutes});
+    EXPECT_EQ(result.exit_code, 1) << minutes;
+    EXPECT_EQ(result.out, "") << minutes;
+    EXPECT_EQ(result.err, std::string("错误 [KEEPA_TIME_INVALID]：") + message + "\n") << minutes;
+  }
+  CliResult usage = run({"keepa", "time"});
+  EXPECT_EQ(usage.exit_code, 2);
+  EXPECT_NE(usage.err.find("用法错误"), std::string::npos);
+}
+
+TEST_F(KeepaCli, ConvertReadsAFileOrStdinAndMatchesTheTree) {
+  const std::string example =
+      testing::read_file(std::string(VENDRO_SOURCE_DIR) + "/examples/keepa-product.json");
+  const std::string expected =
+      to_pretty_json(add_keepa_time_conversions(Json::parse(example))) + "\n";
+  CliResult from_file =
+      run({"keepa", "convert", std::string(VENDRO_SOURCE_DIR) + "/examples/keepa-product.json"});
+  ASSERT_EQ(from_file.exit_code, 0) << from_file.err;
+  EXPECT_EQ(from_file.out, expected);
+  EXPECT_NE(from_file.out.find("\"lastUpdateUtc\": \"2025-07-21T12:01:00Z\""), std::string::npos);
+  EXPECT_NE(from_file.out.find("\"csvUnixSeconds\": ["), std::string::npos);
+  EXPECT_NE(from_file.out.find("降噪蓝牙耳机"), std::string::npos);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"keepa", "convert"}, {"keepa", "convert", "-"}}) {
+    CliResult from_stdin = run(args, example);
+    ASSERT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
+    EXPECT_EQ(from_stdin.out, expected);
+  }
+
+  // Collisions take the second pass; the output still matches the tree.
+  const std::string converted_again = run({"keepa", "convert"}, from_file.out).out;
+  EXPECT_EQ(converted_again,
+            to_pretty_json(add_keepa_time_conversions(Json::parse(from_file.out))) + "\n");
+}
+
+TEST_F(KeepaCli, ConvertReportsBadInputInChineseAndPrintsNothing) {
+  CliResult invalid = run({"keepa", "convert"}, R"({"lastUpdate": 7654321, "csv": [[1, 2)");
+  EXPECT_EQ(invalid.exit_code, 1);
+  EXPECT_EQ(invalid.out, "");
+  EXPECT_EQ(invalid.err.rfind("错误 [INVALID_JSON]：Keepa 数据不是有效的 JSON：", 0), 0)
+      << invalid.err;
+
+  CliResult bad_utf8 = run({"keepa", "convert"}, "{\"title\": \"\xff\xfe\"}");
+  EXPECT_EQ(bad_utf8.exit_code, 1);
+  EXPECT_EQ(bad_utf8.out, "");
+  EXPECT_NE(bad_utf8.err.find("INVALID_JSON"), std::string::npos);
+
+  CliResult empty = run({"keepa", "convert"}, "");
+  EXPECT_EQ(empty.exit_code, 1);
+  EXPECT_EQ(empty.out, "");
+
+  CliResult missing = run({"keepa", "convert", (work_.path() / "nope.json").string()});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err.rfind("错误 [FILE_ERROR]：无法读取文件：", 0), 0) << missing.err;
+
+  CliResult directory = run({"keepa", "convert", work_.path().string()});
+  EXPECT_EQ(directory.exit_code, 1);
+  EXPECT_NE(directory.err.find("FILE_ERROR"), std::string::npos);
+}
+
+TEST_F(KeepaCli, HelpIsChinese) {
+  CliResult help = run({"keepa", "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("Keepa 时间换算"), std::string::npos);
+  CliResult convert_help = run({"keepa", "convert", "--help"});
+  EXPECT_NE(convert_help.out.find("省略或写 - 时读取标准输入"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vendro::keepa
