@@ -1,63 +1,19 @@
 #include "vendro/core/http_client.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <thread>
 
 #include "support/local_server.hpp"
+#include "support/sockets.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vendro::http {
 namespace {
 
 using testing::LocalServer;
+using testing::RawListener;
 using testing::TempDir;
-
-// A listening socket on 127.0.0.1; with `close_on_accept` it accepts each connection and closes
-// it at once, otherwise it never accepts (the kernel completes the handshake, nobody answers).
-class RawListener {
- public:
-  explicit RawListener(bool close_on_accept) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd_, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    if (close_on_accept) {
-      acceptor_ = std::thread([this] {
-        for (;;) {
-          int client = ::accept(fd_, nullptr, nullptr);
-          if (client < 0) return;
-          char buf[1024];
-          (void)::read(client, buf, sizeof buf);
-          ::close(client);
-        }
-      });
-    }
-  }
-  ~RawListener() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    if (acceptor_.joinable()) acceptor_.join();
-  }
-  std::string url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/x?token=s3cret";
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread acceptor_;
-};
 
 TEST(HttpClient, SendsHeadersCookiesAndReturnsAnyStatus) {
   LocalServer local;
@@ -157,7 +113,7 @@ TEST(HttpClient, ServerThatNeverAnswersHitsTheTimeout) {
   RawListener silent(false);
   auto started = std::chrono::steady_clock::now();
   try {
-    send(Request{.url = silent.url(), .timeout = std::chrono::milliseconds(400)});
+    send(Request{.url = silent.url("/x?token=s3cret"), .timeout = std::chrono::milliseconds(400)});
     FAIL() << "no timeout";
   } catch (const TimeoutError& e) {
     std::string message = e.what();
@@ -169,13 +125,9 @@ TEST(HttpClient, ServerThatNeverAnswersHitsTheTimeout) {
 
 TEST(HttpClient, ClosedConnectionAndRefusedPortAreTransportErrors) {
   RawListener closer(true);
-  EXPECT_THROW(send(Request{.url = closer.url(), .timeout = std::chrono::seconds(5)}),
+  EXPECT_THROW(send(Request{.url = closer.url("/x"), .timeout = std::chrono::seconds(5)}),
                TransportError);
-  int port;
-  {
-    RawListener gone(false);
-    port = std::stoi(gone.url().substr(17));
-  }
+  int port = testing::refused_port();
   try {
     send(Request{.url = "http://127.0.0.1:" + std::to_string(port) + "/"});
     FAIL() << "no error";

@@ -1,15 +1,12 @@
 #include "vendro/shared/update_check.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <sstream>
 
 #include "shared/index_server.hpp"
+#include "support/sockets.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vendro::shared {
@@ -24,18 +21,7 @@ double unix_now() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-// A port on 127.0.0.1 where nothing listens, so connections are refused at once.
-int refused_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+using testing::refused_port;
 
 const std::string kPlainHint =
     "\n"
@@ -267,25 +253,15 @@ TEST_F(UpdateCheck, MetadataAddressIsTheConfiguredHostPlusTheFixedPath) {
 }
 
 TEST(UpdateCheckTimeout, IndexThatNeverAnswersGivesUpAfterFiveSeconds) {
-  // A listening socket that never accepts: the handshake completes, no answer ever comes.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(fd, 8), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  testing::RawListener silent;  // the handshake completes, no answer ever comes
   TempDir dir;
   ScopedEnv config("VENDRO_CONFIG_DIR", dir.path().string());
-  ScopedEnv index("VENDRO_PACKAGE_INDEX_URL",
-                  "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+  ScopedEnv index("VENDRO_PACKAGE_INDEX_URL", silent.url(""));
 
   std::ostringstream out;
   const auto start = std::chrono::steady_clock::now();
   check_and_notify({.current_version = "0.0.1", .hint_stream = &out});
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  ::close(fd);
   EXPECT_GE(elapsed, std::chrono::milliseconds(4500));
   EXPECT_LT(elapsed, std::chrono::seconds(9));
   EXPECT_EQ(out.str(), "");

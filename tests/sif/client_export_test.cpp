@@ -1,12 +1,9 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "sif/sif_stand_in.hpp"
 #include "sif/xlsx_builder.hpp"
 #include "support/local_server.hpp"
+#include "support/sockets.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/error.hpp"
 #include "vendro/core/http_client.hpp"
@@ -113,16 +110,7 @@ TEST(SifApiClient, JsonAnswerInsteadOfSpreadsheetIsAnError) {
 }
 
 TEST(SifApiClient, TransportFailureKeepsTheCause) {
-  // A port that was just free: nothing listens there.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  std::string dead = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  std::string dead = "http://127.0.0.1:" + std::to_string(testing::refused_port());
   SifApiClient client =
       client_for(dead, {.token = "tok-secret", .username = "u", .password = "pw"});
   try {

@@ -2,16 +2,12 @@
 // Stand-ins for the WeCom group robot on 127.0.0.1: one that records every message and answers
 // what the test sets, and one that accepts connections but never answers.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/local_server.hpp"
+#include "support/sockets.hpp"
 #include "vendro/core/json.hpp"
 
 namespace vendro::testing {
@@ -70,31 +66,13 @@ class RobotStandIn {
   LocalServer server_;  // last: stops before the members its handler uses go away
 };
 
-// Listens on 127.0.0.1 and never accepts: the kernel completes the handshake, nobody answers.
+// A robot that never answers: the connection is accepted by the kernel, nobody replies.
 class SilentRobot {
  public:
-  SilentRobot() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd_, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~SilentRobot() { ::close(fd_); }
-  SilentRobot(const SilentRobot&) = delete;
-  SilentRobot& operator=(const SilentRobot&) = delete;
-
-  std::string webhook_url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/cgi-bin/webhook/send?key=k-1";
-  }
+  std::string webhook_url() const { return listener_.url("/cgi-bin/webhook/send?key=k-1"); }
 
  private:
-  int fd_ = -1;
-  int port_ = 0;
+  RawListener listener_;
 };
 
 }  // namespace vendro::testing
