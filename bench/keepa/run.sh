@@ -44,10 +44,16 @@ measure() {
 
 median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
 
+# What the process holds before it reads any input (mostly shared libraries mapped at start), so
+# that the growth with the input can be told apart from it.
+echo '{}' >"$work/empty.json"
+read -r _ _ base_rss < <(measure "$vendro" keepa convert "$work/empty.json")
+printf 'vendro 空输入的峰值内存（共享库等固定部分）：%.1f MB\n' "$(awk -v r="$base_rss" 'BEGIN { print r * 1024 / 1e6 }')"
+
 # Wall time is what a user waits; CPU time (user + system) is less disturbed by other load on a
 # shared machine. Both ratios are jq's time over vendro's.
-printf '%-8s %12s %10s %10s %10s %14s %10s\n' "输入" "vendro MB/s" "jq MB/s" "墙钟倍数" \
-  "CPU倍数" "vendro 峰值内存" "内存/输入"
+printf '%-8s %12s %10s %10s %10s %14s %10s %12s\n' "输入" "vendro MB/s" "jq MB/s" "墙钟倍数" \
+  "CPU倍数" "vendro 峰值内存" "内存/输入" "增长/输入"
 sizes=("$@")
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(10 50)
 for mb in "${sizes[@]}"; do
@@ -62,10 +68,10 @@ for mb in "${sizes[@]}"; do
     read -r wall cpu _ < <(measure jq . "$file")
     j_wall+=("$wall") j_cpu+=("$cpu")
   done
-  awk -v b="$bytes" -v mb="$mb" -v r="$v_rss" \
+  awk -v b="$bytes" -v mb="$mb" -v r="$v_rss" -v base="$base_rss" \
     -v vw="$(median "${v_wall[@]}")" -v jw="$(median "${j_wall[@]}")" \
     -v vc="$(median "${v_cpu[@]}")" -v jc="$(median "${j_cpu[@]}")" 'BEGIN {
-    printf "%-8s %12.1f %10.1f %9.1fx %9.1fx %12.1f MB %9.2fx\n", mb " MB", b / vw / 1e6,
-           b / jw / 1e6, jw / vw, jc / vc, r * 1024 / 1e6, r * 1024 / b
+    printf "%-8s %12.1f %10.1f %9.1fx %9.1fx %12.1f MB %9.2fx %11.2fx\n", mb " MB", b / vw / 1e6,
+           b / jw / 1e6, jw / vw, jc / vc, r * 1024 / 1e6, r * 1024 / b, (r - base) * 1024 / b
   }'
 done
