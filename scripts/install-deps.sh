@@ -10,7 +10,7 @@ packages=(
 )
 for arg in "$@"; do
   case "$arg" in
-    --tests) packages+=(libgtest-dev libcpp-httplib-dev) ;;
+    --tests) packages+=(libgtest-dev libcpp-httplib-dev chromium) ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
