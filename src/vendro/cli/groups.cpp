@@ -3,8 +3,7 @@
 namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected) {
-  (void)app;
-  (void)selected;
+  add_browser_commands(app, selected);
 }
 
 void before_command() {}

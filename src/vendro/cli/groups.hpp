@@ -9,6 +9,8 @@ namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected);
 
+void add_browser_commands(CLI::App& app, Action& selected);
+
 // Runs before every command (not before --help or a usage error).
 void before_command();
 
