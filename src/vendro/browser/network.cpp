@@ -21,9 +21,7 @@ Json string_map(const Json& wire) {
 
 std::optional<std::string> inline_post_data(const Json& request, bool* missing) {
   *missing = false;
-  if (auto text = request.find("postData"); text != request.end() && text->is_string()) {
-    return text->get<std::string>();
-  }
+  // The entries carry the exact bytes; "postData" turns each byte of UTF-8 text into a character.
   if (auto entries = request.find("postDataEntries");
       entries != request.end() && entries->is_array() && !entries->empty()) {
     std::string body;
@@ -33,6 +31,9 @@ std::optional<std::string> inline_post_data(const Json& request, bool* missing) 
       }
     }
     return body;
+  }
+  if (auto text = request.find("postData"); text != request.end() && text->is_string()) {
+    return text->get<std::string>();
   }
   *missing = request.value("hasPostData", false);
   return std::nullopt;
