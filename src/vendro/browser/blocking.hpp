@@ -58,7 +58,8 @@ using Loop = std::shared_ptr<asio::io_context>;
 
 class Page {
  public:
-  Page(Loop loop, std::shared_ptr<browser::Page> page) : loop_(std::move(loop)), page_(std::move(page)) {}
+  Page(Loop loop, std::shared_ptr<browser::Page> page)
+      : loop_(std::move(loop)), page_(std::move(page)) {}
   void goto_url(const std::string& url, GotoOptions options = {}) {
     run_blocking(*loop_, page_->goto_url(url, options));
   }
@@ -73,15 +74,15 @@ class Page {
     return run_blocking(*loop_, page_->evaluate(script, std::move(argument), timeout_ms));
   }
   ListenerId on_request(std::function<void(std::shared_ptr<Request>)> handler) {
-    return page_->on_request([handler = std::move(handler)](std::shared_ptr<Request> request)
-                                 -> asio::awaitable<void> {
-      handler(std::move(request));
-      co_return;
-    });
+    return page_->on_request(
+        [handler = std::move(handler)](std::shared_ptr<Request> request) -> asio::awaitable<void> {
+          handler(std::move(request));
+          co_return;
+        });
   }
   ListenerId on_response(std::function<void(std::shared_ptr<Response>)> handler) {
-    return page_->on_response([handler = std::move(handler)](std::shared_ptr<Response> response)
-                                  -> asio::awaitable<void> {
+    return page_->on_response([handler = std::move(handler)](
+                                  std::shared_ptr<Response> response) -> asio::awaitable<void> {
       handler(std::move(response));
       co_return;
     });
@@ -122,7 +123,9 @@ class BrowserContext {
     return out;
   }
   Page new_page() { return Page(loop_, run_blocking(*loop_, context_->new_page())); }
-  void add_cookies(Json cookies) { run_blocking(*loop_, context_->add_cookies(std::move(cookies))); }
+  void add_cookies(Json cookies) {
+    run_blocking(*loop_, context_->add_cookies(std::move(cookies)));
+  }
   Json cookies() { return run_blocking(*loop_, context_->cookies()); }
   void close() { run_blocking(*loop_, context_->close()); }
 

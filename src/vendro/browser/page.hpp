@@ -24,6 +24,7 @@
 namespace vendro::browser {
 
 class BrowserContext;
+class Locator;  // locator.hpp
 
 // How far a navigation must get: "commit" (the new document is committed), "domcontentloaded",
 // "load", or "networkidle" (load, then 500 ms with no request in flight).
@@ -83,6 +84,11 @@ class Page : public std::enable_shared_from_this<Page> {
   // page's error text when the script throws, TimeoutError after `timeout_ms` (0: no limit).
   asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument = std::nullopt,
                                  long long timeout_ms = 0);
+
+  // Elements matching `selector` (see locator.hpp); resolved when an action runs.
+  Locator locator(const std::string& selector);
+  // The smallest elements whose text contains `text` (case and white space ignored).
+  Locator get_by_text(const std::string& text);
 
   // Network events. Each event reaches each handler as its own coroutine on the browser's loop;
   // after remove_listener no further call starts. Exceptions of a handler end only that call.
