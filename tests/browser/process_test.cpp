@@ -249,7 +249,7 @@ TEST(ProfileLockTest, LiveLockIsRefusedAndStaleLockIsCleared) {
     EXPECT_NE(std::string(e.what()).find("profile in use"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find(profile.string()), std::string::npos) << e.what();
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // refused, not handed off or hung
   const pid_t pid = context->browser()->pid();
   run(io, context->close());
   EXPECT_TRUE(all_gone(pid, profile.string()));

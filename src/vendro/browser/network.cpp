@@ -242,7 +242,12 @@ asio::awaitable<Json> Response::json() {
   std::string text = co_await body();
   Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) {
-    std::string start = text.substr(0, 80);
+    std::size_t cut = std::min<std::size_t>(text.size(), 80);
+    // Never cut a UTF-8 character in half.
+    while (cut < text.size() && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+      --cut;
+    }
+    std::string start = text.substr(0, cut);
     throw ResponseBodyError("响应正文不是 JSON：" + url_ + "（开头：" + start + "）");
   }
   co_return value;
