@@ -7,6 +7,9 @@
 // the persistent context, which owns its browser. Dropping the last owner kills the browser's
 // whole process group and removes its temporary files; close() first asks the browser to exit
 // politely (so a profile is saved) and kills it after a short grace.
+//
+// Inside coroutines, pass options structs as named variables: GCC 12 destroys a braced temporary
+// written inside a co_await expression twice.
 
 #include <sys/types.h>
 
@@ -56,7 +59,10 @@ struct NewContextOptions {
 // Starts a browser with a temporary profile. Throws LaunchError (missing executable: "Executable
 // doesn't exist" with the paths tried; the browser exiting or not answering in time, with the end
 // of its stderr).
-asio::awaitable<std::shared_ptr<class Browser>> launch(LaunchOptions options = {});
+asio::awaitable<std::shared_ptr<class Browser>> launch(LaunchOptions options);
+inline asio::awaitable<std::shared_ptr<class Browser>> launch() {
+  return launch(LaunchOptions{});
+}
 
 // Starts a browser on a profile directory that persists, and returns its default context, whose
 // pages() holds the tab the browser opened. Throws ProfileInUseError when a live browser holds the
@@ -70,7 +76,10 @@ class Browser : public std::enable_shared_from_this<Browser> {
   ~Browser();
 
   // A fresh context (no cookies or storage of any other context), filled from `storage_state`.
-  asio::awaitable<std::shared_ptr<BrowserContext>> new_context(NewContextOptions options = {});
+  asio::awaitable<std::shared_ptr<BrowserContext>> new_context(NewContextOptions options);
+  asio::awaitable<std::shared_ptr<BrowserContext>> new_context() {
+    return new_context(NewContextOptions{});
+  }
   std::vector<std::shared_ptr<BrowserContext>> contexts() const;
   // "Chrome/156.0.8078.129" as the browser reports it.
   const std::string& version() const { return version_; }

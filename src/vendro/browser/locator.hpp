@@ -41,12 +41,16 @@ class Locator {
   asio::awaitable<int> count() const;
   asio::awaitable<void> click(ActionOptions options = {}) const;
   // Replaces the element's value with `value` as typed text.
-  asio::awaitable<void> fill(std::string value, ActionOptions options = {}) const;
+  asio::awaitable<void> fill(std::string value, ActionOptions options) const;
+  asio::awaitable<void> fill(std::string value) const {
+    return fill(std::move(value), ActionOptions{});
+  }
   // Whether the single match is visible now (no match: false). Never waits.
   asio::awaitable<bool> is_visible() const;
   asio::awaitable<std::string> inner_text(ActionOptions options = {}) const;
   asio::awaitable<void> scroll_into_view_if_needed(ActionOptions options = {}) const;
-  asio::awaitable<void> wait_for(WaitForOptions options = {}) const;
+  asio::awaitable<void> wait_for(WaitForOptions options) const;
+  asio::awaitable<void> wait_for() const { return wait_for(WaitForOptions{}); }
   // PNG bytes of the element's box.
   asio::awaitable<std::string> screenshot(ActionOptions options = {}) const;
 

@@ -69,10 +69,16 @@ class Page : public std::enable_shared_from_this<Page> {
   // Opens `url` and waits for `wait_until`. Throws NavigationError when the browser cannot open
   // it (the message names the network error and the URL), TimeoutError naming the URL, the state
   // and the time.
-  asio::awaitable<void> goto_url(std::string url, GotoOptions options = {});
+  asio::awaitable<void> goto_url(std::string url, GotoOptions options);
+  // Plain functions rather than default arguments: GCC 12 destroys a defaulted option struct
+  // twice when the call is awaited inside a coroutine.
+  asio::awaitable<void> goto_url(std::string url) {
+    return goto_url(std::move(url), GotoOptions{});
+  }
   // Waits until the current document reached `state`. Returns at once when it already has.
-  asio::awaitable<void> wait_for_load_state(std::string state = "load",
+  asio::awaitable<void> wait_for_load_state(std::string state,
                                             long long timeout_ms = DEFAULT_TIMEOUT_MS);
+  asio::awaitable<void> wait_for_load_state() { return wait_for_load_state(std::string("load")); }
   // Sleeps `ms` milliseconds while the loop (and event handlers) keep running.
   asio::awaitable<void> wait_for_timeout(long long ms);
   // The main frame's URL as of the last navigation event.
@@ -82,8 +88,11 @@ class Page : public std::enable_shared_from_this<Page> {
   // that is a function (`() => ...`, `async (x) => ...`, `function ...`) is called with
   // `argument` (undefined when absent). Undefined gives null. Throws EvaluationError with the
   // page's error text when the script throws, TimeoutError after `timeout_ms` (0: no limit).
-  asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument = std::nullopt,
+  asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument,
                                  long long timeout_ms = 0);
+  asio::awaitable<Json> evaluate(std::string script) {
+    return evaluate(std::move(script), std::optional<Json>());
+  }
 
   // Elements matching `selector` (see locator.hpp); resolved when an action runs.
   Locator locator(const std::string& selector);
@@ -105,7 +114,8 @@ class Page : public std::enable_shared_from_this<Page> {
   // The document's HTML, doctype included.
   asio::awaitable<std::string> content();
   // PNG bytes of the viewport, or of the whole page with `full_page`.
-  asio::awaitable<std::string> screenshot(ScreenshotOptions options = {});
+  asio::awaitable<std::string> screenshot(ScreenshotOptions options);
+  asio::awaitable<std::string> screenshot() { return screenshot(ScreenshotOptions{}); }
 
   // Closes the tab and waits until the browser confirms. Closing a closed page does nothing.
   asio::awaitable<void> close();
