@@ -90,7 +90,9 @@ std::shared_ptr<BrowserContext> Browser::context_for(const std::string& id) cons
 
 void Browser::on_attached(const Json& params) {
   const std::string session = params.value("sessionId", "");
-  const Json& info = params["targetInfo"];
+  auto found = params.find("targetInfo");
+  if (found == params.end() || !found->is_object()) return;
+  const Json& info = *found;
   const std::string type = info.value("type", "");
   auto context = context_for(info.value("browserContextId", ""));
   if (type != "page" || !context) {

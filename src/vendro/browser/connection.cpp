@@ -22,7 +22,11 @@ asio::awaitable<void> Connection::read_loop() {
   for (;;) {
     auto message = co_await transport_->receive();
     if (!message) break;
-    dispatch(*message);
+    try {
+      dispatch(*message);
+    } catch (const std::exception&) {
+      // A malformed message must not stop the reader: every waiter depends on it.
+    }
   }
   closed_ = true;
   transport_->close();

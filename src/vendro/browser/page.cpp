@@ -133,8 +133,9 @@ void Page::handle_event(std::string_view method, const Json& params) {
     }
     changed_.notify_all();
   } else if (method == "Page.frameNavigated") {
-    const Json& frame = params["frame"];
-    if (frame.contains("parentId")) return;
+    auto found = params.find("frame");
+    if (found == params.end() || !found->is_object() || found->contains("parentId")) return;
+    const Json& frame = *found;
     main_frame_id_ = frame.value("id", "");
     url_ = frame.value("url", "") + frame.value("urlFragment", "");
     const std::string loader = frame.value("loaderId", "");
