@@ -215,6 +215,19 @@ TEST(BrowserProcessTest, BrowserKilledMidOperationFailsPendingCallsPromptly) {
   EXPECT_TRUE(all_gone(pid, ""));
 }
 
+TEST(BrowserProcessTest, WritingToADeadBrowserFailsInsteadOfKillingUs) {
+  asio::io_context io;
+  auto browser = run(io, launch());
+  auto context = run(io, browser->new_context());
+  auto page = run(io, context->new_page());
+  const pid_t pid = browser->pid();
+  ::kill(-pid, SIGKILL);
+  ASSERT_TRUE(all_gone(pid, ""));
+  // The loop has not noticed yet: this command is written into a pipe nobody reads.
+  EXPECT_THROW(run(io, page->evaluate("1")), TargetClosedError);
+  EXPECT_FALSE(browser->is_connected());
+}
+
 TEST(ProfileLockTest, LiveLockIsRefusedAndStaleLockIsCleared) {
   TempDir dir;
   const fs::path profile = dir / "profile";

@@ -1,16 +1,39 @@
 #include "vendro/browser/transport.hpp"
 
+#include <signal.h>
+
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 
 namespace vendro::browser {
 
+namespace {
+
+// A browser that died leaves our write end without a reader; the write must fail with EPIPE
+// (the reader then reports the closed browser) instead of killing the whole program. A handler
+// the program installed itself is left alone.
+void ignore_sigpipe_once() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      ::signal(SIGPIPE, SIG_IGN);
+    }
+  });
+}
+
+}  // namespace
+
 PipeTransport::PipeTransport(asio::any_io_executor executor, int write_fd, int read_fd)
-    : out_(executor, write_fd), in_(executor, read_fd) {}
+    : out_(executor, write_fd), in_(executor, read_fd) {
+  ignore_sigpipe_once();
+}
 
 void PipeTransport::send(std::string message) {
   if (closed_) return;

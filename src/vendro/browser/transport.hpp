@@ -1,7 +1,8 @@
 #pragma once
 // The DevTools pipe: JSON messages, each terminated by a NUL byte, written to the browser's fd 3
 // and read from its fd 4. One reader at a time; sends are queued and written in order by the
-// loop, so send() never blocks. Used on one io_context only.
+// loop, so send() never blocks. Used on one io_context only. The first transport sets SIGPIPE to
+// ignored when the program left it at its default, so a dead browser cannot kill the program.
 
 #include <array>
 #include <asio/any_io_executor.hpp>
