@@ -7,6 +7,7 @@ namespace vendro::cli {
 
 void add_all_groups(CLI::App& app, Action& selected) {
   // In the order of `vendro --help`.
+  add_browser_commands(app, selected);
   add_keepa_commands(app, selected);
   add_shopify_commands(app, selected);
   add_sif_commands(app, selected);

@@ -1,0 +1,174 @@
+// Running script in the page, and reading the page back as HTML or pixels.
+
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+#include "vendro/browser/base64.hpp"
+#include "vendro/browser/errors.hpp"
+#include "vendro/browser/page.hpp"
+
+namespace vendro::browser {
+
+namespace {
+
+bool is_identifier_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+std::size_t skip_space(std::string_view s, std::size_t i) {
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  return i;
+}
+
+// True for text that is a function: `function ...`, `async function ...`, `(a, b) => ...`,
+// `x => ...`, each optionally `async`.
+bool is_function_text(std::string_view s) {
+  std::size_t i = skip_space(s, 0);
+  s = s.substr(i);
+  if (s.starts_with("function") && (s.size() == 8 || !is_identifier_char(s[8]))) return true;
+  if (s.starts_with("async") && s.size() > 5 && !is_identifier_char(s[5])) {
+    s = s.substr(skip_space(s, 5));
+    if (s.starts_with("function")) return true;
+  }
+  i = 0;
+  if (!s.empty() && s[0] == '(') {
+    int depth = 0;
+    char quote = 0;
+    for (; i < s.size(); ++i) {
+      const char c = s[i];
+      if (quote) {
+        if (c == '\\') {
+          ++i;
+        } else if (c == quote) {
+          quote = 0;
+        }
+      } else if (c == '"' || c == '\'' || c == '`') {
+        quote = c;
+      } else if (c == '(') {
+        ++depth;
+      } else if (c == ')' && --depth == 0) {
+        ++i;
+        break;
+      }
+    }
+  } else {
+    while (i < s.size() && is_identifier_char(s[i])) ++i;
+    if (i == 0) return false;
+  }
+  i = skip_space(s, i);
+  return s.substr(i).starts_with("=>");
+}
+
+Json value_of(const Json& remote) {
+  if (auto value = remote.find("value"); value != remote.end()) return *value;
+  const std::string special = remote.value("unserializableValue", "");
+  if (special == "NaN") return std::numeric_limits<double>::quiet_NaN();
+  if (special == "Infinity") return std::numeric_limits<double>::infinity();
+  if (special == "-Infinity") return -std::numeric_limits<double>::infinity();
+  if (special == "-0") return -0.0;
+  if (!special.empty() && special.back() == 'n') {  // BigInt
+    try {
+      return std::stoll(special.substr(0, special.size() - 1));
+    } catch (const std::exception&) {
+      return special.substr(0, special.size() - 1);
+    }
+  }
+  return nullptr;  // undefined, functions, symbols
+}
+
+std::string exception_text(const Json& details) {
+  if (details.contains("exception")) {
+    const Json& exception = details["exception"];
+    if (exception.contains("description") && exception["description"].is_string()) {
+      return exception["description"];
+    }
+    if (exception.contains("value")) return exception["value"].dump();
+  }
+  return details.value("text", "未知错误");
+}
+
+bool context_went_away(const std::string& message) {
+  return message.find("Execution context was destroyed") != std::string::npos ||
+         message.find("Cannot find default execution context") != std::string::npos ||
+         message.find("Cannot find context with specified id") != std::string::npos;
+}
+
+}  // namespace
+
+asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> argument,
+                                     long long timeout_ms) {
+  ensure_open();
+  auto self = shared_from_this();
+  std::string expression = script;
+  if (is_function_text(script)) {
+    expression = "(" + script + ")(" + (argument ? to_compact_json(*argument) : "undefined") + ")";
+  }
+  const Json params = {{"expression", expression},
+                       {"returnByValue", true},
+                       {"awaitPromise", true},
+                       {"userGesture", true}};
+  const Deadline deadline = deadline_after(timeout_ms);
+  constexpr int MAX_ATTEMPTS = 3;
+  for (int attempt = 1;; ++attempt) {
+    const std::uint64_t document = document_number_;
+    Json reply;
+    bool retry = false;
+    try {
+      reply = co_await connection_->call("Runtime.evaluate", params, session_, deadline);
+    } catch (const TimeoutError&) {
+      throw_timeout(timeout_ms, "page.evaluate，当前页面 " + url_);
+    } catch (const ProtocolError& error) {
+      // A navigation (such as a new tab's first one) replaced the document under the script:
+      // run it again in the new document once that is there.
+      retry = attempt < MAX_ATTEMPTS && !closed_ && context_went_away(error.what());
+      if (!retry) {
+        ensure_open();
+        std::throw_with_nested(EvaluationError("页面脚本无法执行：" + std::string(error.what())));
+      }
+    }
+    if (retry) {
+      co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
+                                   std::min(deadline, Clock::now() + std::chrono::seconds(1)));
+      ensure_open();
+      continue;
+    }
+    if (reply.contains("exceptionDetails")) {
+      throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
+    }
+    co_return value_of(reply["result"]);
+  }
+}
+
+asio::awaitable<std::string> Page::content() {
+  Json html = co_await evaluate(R"JS(() => {
+    let html = '';
+    if (document.doctype) html = new XMLSerializer().serializeToString(document.doctype);
+    if (document.documentElement) html += document.documentElement.outerHTML;
+    return html;
+  })JS");
+  co_return html.is_string() ? html.get<std::string>() : std::string();
+}
+
+asio::awaitable<std::string> Page::screenshot(ScreenshotOptions options) {
+  ensure_open();
+  auto self = shared_from_this();
+  Json params = {{"format", "png"}};
+  if (options.full_page) {
+    Json metrics = co_await connection_->call("Page.getLayoutMetrics", Json::object(), session_);
+    const Json& size =
+        metrics.contains("cssContentSize") ? metrics["cssContentSize"] : metrics["contentSize"];
+    params["captureBeyondViewport"] = true;
+    params["clip"] = {{"x", 0},
+                      {"y", 0},
+                      {"width", std::ceil(size.value("width", 1.0))},
+                      {"height", std::ceil(size.value("height", 1.0))},
+                      {"scale", 1}};
+  }
+  Json shot = co_await connection_->call("Page.captureScreenshot", params, session_,
+                                         deadline_after(DEFAULT_TIMEOUT_MS));
+  co_return base64_decode(shot.value("data", ""));
+}
+
+}  // namespace vendro::browser

@@ -1,0 +1,73 @@
+#pragma once
+// Locators: a way to find elements in a page, resolved afresh on every action. Selectors are CSS
+// plus :has-text("..."), :visible and :has(...) anywhere in a compound, comma lists, or XPath
+// after "xpath="; text matching ignores case and collapses white space. Actions wait until the
+// element is actionable (click: attached, visible, stable, enabled, receives the click at its
+// centre; fill: visible, enabled, editable), retrying until their timeout, and are strict: a
+// locator matching several elements fails at once unless narrowed with first() or nth().
+// Timeouts throw TimeoutError naming the locator, the state awaited and the time.
+
+#include <asio/awaitable.hpp>
+#include <memory>
+#include <string>
+
+#include "vendro/browser/page.hpp"
+#include "vendro/core/json.hpp"
+
+namespace vendro::browser {
+
+struct ActionOptions {
+  long long timeout_ms = DEFAULT_TIMEOUT_MS;
+};
+
+struct WaitForOptions {
+  std::string state = "visible";  // "visible" | "hidden" | "attached" | "detached"
+  long long timeout_ms = DEFAULT_TIMEOUT_MS;
+};
+
+class Locator {
+ public:
+  Locator(std::shared_ptr<Page> page, Json steps, std::string description);
+
+  Locator first() const { return nth(0); }
+  Locator last() const { return nth(-1); }
+  Locator nth(int index) const;
+  // Elements below each match of this locator.
+  Locator locator(const std::string& selector) const;
+  // Matches whose text contains `has_text`.
+  Locator filter(const std::string& has_text) const;
+
+  // How many elements match now; never waits, never fails for zero or many.
+  asio::awaitable<int> count() const;
+  asio::awaitable<void> click(ActionOptions options = {}) const;
+  // Replaces the element's value with `value` as typed text.
+  asio::awaitable<void> fill(std::string value, ActionOptions options) const;
+  asio::awaitable<void> fill(std::string value) const {
+    return fill(std::move(value), ActionOptions{});
+  }
+  // Whether the single match is visible now (no match: false). Never waits.
+  asio::awaitable<bool> is_visible() const;
+  asio::awaitable<std::string> inner_text(ActionOptions options = {}) const;
+  asio::awaitable<void> scroll_into_view_if_needed(ActionOptions options = {}) const;
+  asio::awaitable<void> wait_for(WaitForOptions options) const;
+  asio::awaitable<void> wait_for() const { return wait_for(WaitForOptions{}); }
+  // PNG bytes of the element's box.
+  asio::awaitable<std::string> screenshot(ActionOptions options = {}) const;
+
+  // "locator(\"#a\").first" and the like, as used in error messages.
+  const std::string& description() const { return description_; }
+
+ private:
+  Locator with_step(Json step, const std::string& suffix) const;
+  // Calls engine.<function>(steps, extra) in the page, installing the engine when needed.
+  asio::awaitable<Json> call_engine(const std::string& function, const Json& extra) const;
+  // Retries the engine's check until it passes; returns its answer.
+  asio::awaitable<Json> wait_until_actionable(const Json& checks, const std::string& action,
+                                              long long timeout_ms) const;
+
+  std::shared_ptr<Page> page_;
+  Json steps_;
+  std::string description_;
+};
+
+}  // namespace vendro::browser

@@ -1,0 +1,168 @@
+#pragma once
+// One browser tab: navigation and load states, script evaluation, network events, page HTML and
+// screenshots. Created by a BrowserContext; shared with the caller, who keeps it as long as
+// needed. Every operation is a coroutine on the browser's io_context (not thread-safe). After the
+// page, its context or the browser closed, operations throw TargetClosedError.
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+#include <asio/steady_timer.hpp>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "vendro/browser/connection.hpp"
+#include "vendro/browser/network.hpp"
+#include "vendro/browser/notifier.hpp"
+#include "vendro/core/json.hpp"
+
+namespace vendro::browser {
+
+class BrowserContext;
+class Locator;  // locator.hpp
+
+// How far a navigation must get: "commit" (the new document is committed), "domcontentloaded",
+// "load", or "networkidle" (load, then 500 ms with no request in flight).
+enum class LoadState { commit, domcontentloaded, load, networkidle };
+
+// Parses "commit" | "domcontentloaded" | "load" | "networkidle"; anything else throws InputError.
+LoadState parse_load_state(std::string_view text);
+std::string_view to_string(LoadState state);
+
+inline constexpr long long DEFAULT_TIMEOUT_MS = 30000;
+
+struct GotoOptions {
+  std::string wait_until = "load";
+  long long timeout_ms = DEFAULT_TIMEOUT_MS;  // 0 waits without limit
+};
+
+struct ScreenshotOptions {
+  bool full_page = true;
+};
+
+struct Viewport {
+  int width = 1280;
+  int height = 720;
+};
+
+// What every page of a context is set up with when it appears.
+struct PageSetup {
+  std::optional<Viewport> viewport;
+  std::optional<std::string> locale;
+  std::string user_agent;  // the browser's own, needed to override Accept-Language
+};
+
+using RequestPredicate = std::function<bool(const Request&)>;
+using ResponsePredicate = std::function<bool(const Response&)>;
+
+class Page : public std::enable_shared_from_this<Page> {
+ public:
+  // Made by the browser when a tab attaches; callers get pages from a BrowserContext.
+  Page(asio::any_io_executor executor, std::shared_ptr<Connection> connection, std::string session,
+       std::string target_id, std::weak_ptr<BrowserContext> context);
+
+  // Opens `url` and waits for `wait_until`. Throws NavigationError when the browser cannot open
+  // it (the message names the network error and the URL), TimeoutError naming the URL, the state
+  // and the time.
+  asio::awaitable<void> goto_url(std::string url, GotoOptions options);
+  // Plain functions rather than default arguments: GCC 12 destroys a defaulted option struct
+  // twice when the call is awaited inside a coroutine.
+  asio::awaitable<void> goto_url(std::string url) {
+    return goto_url(std::move(url), GotoOptions{});
+  }
+  // Waits until the current document reached `state`. Returns at once when it already has.
+  asio::awaitable<void> wait_for_load_state(std::string state,
+                                            long long timeout_ms = DEFAULT_TIMEOUT_MS);
+  asio::awaitable<void> wait_for_load_state() { return wait_for_load_state(std::string("load")); }
+  // Sleeps `ms` milliseconds while the loop (and event handlers) keep running.
+  asio::awaitable<void> wait_for_timeout(long long ms);
+  // The main frame's URL as of the last navigation event.
+  const std::string& url() const { return url_; }
+
+  // Runs `script` in the page and returns its JSON value, awaiting a returned promise. A script
+  // that is a function (`() => ...`, `async (x) => ...`, `function ...`) is called with
+  // `argument` (undefined when absent). Undefined gives null. Throws EvaluationError with the
+  // page's error text when the script throws, TimeoutError after `timeout_ms` (0: no limit).
+  asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument,
+                                 long long timeout_ms = 0);
+  asio::awaitable<Json> evaluate(std::string script) {
+    return evaluate(std::move(script), std::optional<Json>());
+  }
+
+  // Elements matching `selector` (see locator.hpp); resolved when an action runs.
+  Locator locator(const std::string& selector);
+  // The smallest elements whose text contains `text` (case and white space ignored).
+  Locator get_by_text(const std::string& text);
+
+  // Network events. Each event reaches each handler as its own coroutine on the browser's loop;
+  // after remove_listener no further call starts. Exceptions of a handler end only that call.
+  ListenerId on_request(RequestHandler handler);
+  ListenerId on_response(ResponseHandler handler);
+  void remove_listener(ListenerId id);
+  // The first request (response) from now on that satisfies `predicate` (any, when empty).
+  // Throws TimeoutError after `timeout_ms` (0: no limit), TargetClosedError when the page closes.
+  asio::awaitable<std::shared_ptr<Request>> wait_for_request(
+      RequestPredicate predicate = {}, long long timeout_ms = DEFAULT_TIMEOUT_MS);
+  asio::awaitable<std::shared_ptr<Response>> wait_for_response(
+      ResponsePredicate predicate = {}, long long timeout_ms = DEFAULT_TIMEOUT_MS);
+
+  // The document's HTML, doctype included.
+  asio::awaitable<std::string> content();
+  // PNG bytes of the viewport, or of the whole page with `full_page`.
+  asio::awaitable<std::string> screenshot(ScreenshotOptions options);
+  asio::awaitable<std::string> screenshot() { return screenshot(ScreenshotOptions{}); }
+
+  // Closes the tab and waits until the browser confirms. Closing a closed page does nothing.
+  asio::awaitable<void> close();
+  bool is_closed() const { return closed_; }
+  std::shared_ptr<BrowserContext> context() const { return context_.lock(); }
+  const std::string& target_id() const { return target_id_; }
+
+  // --- used by the browser ---
+  // Enables the domains this page needs, applies `setup` and lets a paused tab run.
+  asio::awaitable<void> initialize(PageSetup setup);
+  void handle_event(std::string_view method, const Json& params);
+  void mark_closed();
+  // Answers every request of this page with an empty HTML document (used to write the local
+  // storage of origins without loading them).
+  asio::awaitable<void> fulfill_requests_with_blank_page();
+  const std::shared_ptr<Connection>& connection() const { return connection_; }
+  const std::string& session() const { return session_; }
+
+ private:
+  bool reached(LoadState state) const;
+  void new_document(const std::string& loader_id);
+  void update_network_idle();
+  void ensure_open() const;
+  [[noreturn]] void throw_timeout(long long timeout_ms, const std::string& what) const;
+
+  asio::any_io_executor executor_;
+  std::shared_ptr<Connection> connection_;
+  std::string session_;
+  std::string target_id_;
+  std::weak_ptr<BrowserContext> context_;
+  std::shared_ptr<NetworkManager> network_;
+
+  bool closed_ = false;
+  bool blank_fulfilment_ = false;
+  std::string main_frame_id_;
+  std::string url_;
+  std::string loader_;  // the current document
+  std::unordered_set<std::string> committed_loaders_;
+  std::unordered_map<std::string, std::string> failed_navigations_;  // loader id → error
+  std::uint64_t document_number_ = 0;
+  bool dom_ready_ = false;
+  bool loaded_ = false;
+  bool network_idle_ = false;
+  asio::steady_timer idle_timer_;
+  std::uint64_t idle_generation_ = 0;
+  bool idle_armed_ = false;
+  Notifier changed_;
+};
+
+}  // namespace vendro::browser

@@ -1,0 +1,11 @@
+#pragma once
+// The page-side half of locators: injected/selector_engine.js, compiled into the library.
+
+#include <string_view>
+
+namespace vendro::browser {
+
+// JavaScript source; evaluating it yields the engine object.
+extern const std::string_view SELECTOR_ENGINE_SOURCE;
+
+}  // namespace vendro::browser

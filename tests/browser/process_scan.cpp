@@ -1,0 +1,48 @@
+#include "browser/process_scan.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace vendro::testing {
+
+std::vector<ProcessInfo> live_processes() {
+  std::vector<ProcessInfo> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat_file(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(stat_file)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    ProcessInfo info;
+    info.pid = static_cast<pid_t>(std::stol(name));
+    pid_t parent = 0;
+    fields >> info.state >> parent >> info.group;
+    if (info.state == 'Z' || info.state == 'X') continue;
+    std::ifstream cmd_file(entry.path() / "cmdline");
+    std::string cmd((std::istreambuf_iterator<char>(cmd_file)), std::istreambuf_iterator<char>());
+    for (char& c : cmd) {
+      if (c == '\0') c = ' ';
+    }
+    info.command_line = cmd;
+    out.push_back(info);
+  }
+  return out;
+}
+
+std::vector<ProcessInfo> live_processes_of(pid_t group, const std::string& text) {
+  std::vector<ProcessInfo> out;
+  for (const auto& p : live_processes()) {
+    if ((group > 0 && p.group == group) ||
+        (!text.empty() && p.command_line.find(text) != std::string::npos)) {
+      out.push_back(p);
+    }
+  }
+  return out;
+}
+
+}  // namespace vendro::testing
