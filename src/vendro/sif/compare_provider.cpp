@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct SectionSpec {
+struct SectionPlan {
   const char* name;
   const char* key_name;
   std::string_view path;
@@ -32,8 +32,8 @@ std::int64_t or_default(const std::optional<std::int64_t>& value, std::int64_t f
 }
 
 // The sections a compare run can fetch, in the order they are fetched.
-const std::vector<SectionSpec>& section_table() {
-  static const std::vector<SectionSpec> table = {
+const std::vector<SectionPlan>& section_table() {
+  static const std::vector<SectionPlan> table = {
       {"sales", "compare_sales_xlsx", COMPARE_SALES_PATH, "对比销量_",
        [](const SifRunRequest& r, const CompareQuery& q) {
          return compare_sales_payload(
@@ -173,16 +173,16 @@ SifRunResult SifCompareProvider::run(const SifRunRequest& request,
                                    .time_piece_type = request.time_piece_type,
                                    .time_piece_value = request.time_piece_value};
 
-  for (const SectionSpec& spec : section_table()) {
-    if (std::find(sections.begin(), sections.end(), spec.name) == sections.end()) continue;
-    Json payload = spec.payload(request, compare_query);
-    std::string filename = spec.file_prefix + count + "个ASIN_" + run_stamp + ".xlsx";
-    std::string content = client->download_post(spec.path, payload, site);
-    exports.emplace_back(spec.key_name,
+  for (const SectionPlan& plan : section_table()) {
+    if (std::find(sections.begin(), sections.end(), plan.name) == sections.end()) continue;
+    Json payload = plan.payload(request, compare_query);
+    std::string filename = plan.file_prefix + count + "个ASIN_" + run_stamp + ".xlsx";
+    std::string content = client->download_post(plan.path, payload, site);
+    exports.emplace_back(plan.key_name,
                          save_sif_xlsx({.content = content, .output_path = root_dir / filename}));
-    requests.push_back(Json{{"section", spec.key_name},
+    requests.push_back(Json{{"section", plan.key_name},
                             {"method", "POST"},
-                            {"path", spec.path},
+                            {"path", plan.path},
                             {"payload", std::move(payload)}});
   }
 
