@@ -2,6 +2,7 @@
 # Installs the Debian packages vendro needs, and only those that are missing.
 #   scripts/install-deps.sh            what building and running vendro needs
 #   scripts/install-deps.sh --tests    plus what the test suite needs
+#   scripts/install-deps.sh --bench    plus what the benchmarks need (their peers, GNU time)
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
 for arg in "$@"; do
   case "$arg" in
     --tests) packages+=(libgtest-dev libcpp-httplib-dev chromium) ;;
+    --bench) packages+=(jq time) ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

@@ -8,18 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-scripts/install-deps.sh
-need=()
-command -v jq >/dev/null || need+=(jq)
-[[ -x /usr/bin/time ]] || need+=(time)
-if [[ ${#need[@]} -gt 0 ]]; then
-  sudo=()
-  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-  echo "正在安装基准测试需要的软件包：${need[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q >/dev/null
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
-fi
+scripts/install-deps.sh --bench
 
 build=$root/build/bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRO_BUILD_TESTS=OFF \

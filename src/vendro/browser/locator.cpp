@@ -34,6 +34,20 @@ std::string problem_text(const Json& answer) {
 // Pauses between checks, like a person glancing again: soon at first, then less often.
 constexpr int RETRY_DELAYS_MS[] = {0, 20, 50, 100, 100, 500};
 
+// Waits the back-off delay of retry `attempt`, never past `deadline`. False when the deadline
+// has already passed, so the caller stops retrying.
+asio::awaitable<bool> pause_before_retry(asio::steady_timer& pause, Deadline deadline,
+                                         std::size_t attempt) {
+  const auto now = Clock::now();
+  if (now >= deadline) co_return false;
+  constexpr std::size_t STEPS = std::size(RETRY_DELAYS_MS);
+  auto delay = std::chrono::milliseconds(RETRY_DELAYS_MS[std::min(attempt, STEPS - 1)]);
+  pause.expires_at(std::min(deadline, now + delay));
+  std::error_code ec;
+  co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+  co_return true;
+}
+
 }  // namespace
 
 Locator::Locator(std::shared_ptr<Page> page, Json steps, std::string description)
@@ -101,13 +115,7 @@ asio::awaitable<Json> Locator::wait_until_actionable(const Json& checks, const s
                          std::to_string(answer.value("count", 0)) + " 个元素，" + action +
                          " 需要唯一的元素（可用 .first 或 .nth() 缩小范围）");
     }
-    const auto now = Clock::now();
-    if (now >= deadline) break;
-    constexpr std::size_t STEPS = std::size(RETRY_DELAYS_MS);
-    auto delay = std::chrono::milliseconds(RETRY_DELAYS_MS[std::min(attempt, STEPS - 1)]);
-    pause.expires_at(std::min(deadline, now + delay));
-    std::error_code ec;
-    co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    if (!co_await pause_before_retry(pause, deadline, attempt)) break;
   }
   throw TimeoutError("超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + action +
                      "()，等待" + problem_text(answer));
@@ -198,13 +206,7 @@ asio::awaitable<void> Locator::wait_for(WaitForOptions options) const {
       done = (co_await count()) == 0;
     }
     if (done) co_return;
-    const auto now = Clock::now();
-    if (now >= deadline) break;
-    constexpr std::size_t STEPS = std::size(RETRY_DELAYS_MS);
-    auto delay = std::chrono::milliseconds(RETRY_DELAYS_MS[std::min(attempt, STEPS - 1)]);
-    pause.expires_at(std::min(deadline, now + delay));
-    std::error_code ec;
-    co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    if (!co_await pause_before_retry(pause, deadline, attempt)) break;
   }
   throw TimeoutError("超时 " + std::to_string(options.timeout_ms) + "ms：" + description_ +
                      ".wait_for(state=\"" + state + "\")，元素仍" +
