@@ -16,5 +16,8 @@ target_link_libraries(vendro_asio INTERFACE Threads::Threads)
 
 if(VENDRO_BUILD_TESTS)
   find_package(GTest REQUIRED)
+endif()
+# The tests' stand-in servers and the driver benchmark's local page.
+if(VENDRO_BUILD_TESTS OR VENDRO_BUILD_BENCH)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()

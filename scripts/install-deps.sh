@@ -2,7 +2,9 @@
 # Installs the Debian packages vendro needs, and only those that are missing.
 #   scripts/install-deps.sh            what building and running vendro needs
 #   scripts/install-deps.sh --tests    plus what the test suite needs
-#   scripts/install-deps.sh --bench    plus what the benchmarks need (their peers, GNU time)
+#   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
+#                                      npm for the driver benchmark's reference driver), GNU time,
+#                                      Chromium and cpp-httplib for the driver benchmark
 set -euo pipefail
 
 packages=(
@@ -12,7 +14,12 @@ packages=(
 for arg in "$@"; do
   case "$arg" in
     --tests) packages+=(libgtest-dev libcpp-httplib-dev chromium) ;;
-    --bench) packages+=(jq time) ;;
+    --bench)
+      packages+=(jq time chromium libcpp-httplib-dev)
+      # A Node.js installed some other way (with its own npm) is used as it is.
+      command -v node >/dev/null || packages+=(nodejs)
+      command -v npm >/dev/null || packages+=(npm)
+      ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

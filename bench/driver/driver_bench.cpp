@@ -1,7 +1,13 @@
-// One scenario with our driver: launch a persistent context, open a local page, 100 fills, 100
-// clicks that each trigger a JSON fetch captured through the response event with its body read,
-// 100 evaluates, close. Prints per-step medians (ms), the wall time and the peak RSS as JSON.
-//   driver_bench [--headed]
+// Our driver's half of the driver benchmark (bench/driver/run.sh runs it next to the reference
+// driver's reference_scenario.js, on the same browser and the same local page):
+//   driver_bench serve                      serves the page on 127.0.0.1, prints its base URL
+//   driver_bench scenario URL [--executable PATH] [--headed]
+//       launch a persistent context, open URL, 100 fills, 100 clicks that each trigger a JSON
+//       fetch captured through the response event with its body read, 100 evaluates, close;
+//       prints per-step times (ms) and the process's own peak RSS as JSON
+//   driver_bench open URL [--executable PATH]
+//       launch a persistent context, open URL, close: the whole-process measurement
+//   driver_bench                            serves the page itself and runs the scenario
 
 #include <httplib.h>
 #include <sys/resource.h>
@@ -12,14 +18,19 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "vendro/browser/blocking.hpp"
 #include "vendro/browser/browser.hpp"
 #include "vendro/browser/locator.hpp"
+#include "vendro/browser/process.hpp"
 
 using namespace vendro;
 using namespace vendro::browser;
+using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
 namespace {
@@ -33,84 +44,166 @@ const char* const PAGE = R"(<!DOCTYPE html><html><body>
       document.querySelector('#out').textContent = j.n; }));
 </script></body></html>)";
 
+struct Arguments {
+  std::string mode;
+  std::string url;
+  std::optional<std::filesystem::path> executable;
+  bool headless = true;
+};
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
-asio::awaitable<Json> scenario(std::string base, bool headless) {
-  Json result = Json::object();
-  const auto scratch = std::filesystem::temp_directory_path() / "vendro-bench-profile";
-  std::filesystem::remove_all(scratch);
-  auto t0 = std::chrono::steady_clock::now();
-  PersistentContextOptions options{
-      .user_data_dir = scratch, .headless = headless, .viewport = Viewport{1440, 900}};
-  auto context = co_await launch_persistent_context(std::move(options));
-  auto page = context->pages().front();
-  result["launch_ms"] = Ms(std::chrono::steady_clock::now() - t0).count();
-  auto t1 = std::chrono::steady_clock::now();
-  co_await page->goto_url(base + "/");
-  result["goto_ms"] = Ms(std::chrono::steady_clock::now() - t1).count();
-
-  std::vector<double> fills, clicks, clicks_with_body, evaluates;
-  auto input = page->locator("#q");
-  for (int i = 0; i < 100; ++i) {
-    auto s = std::chrono::steady_clock::now();
-    co_await input.fill("keyword " + std::to_string(i));
-    fills.push_back(Ms(std::chrono::steady_clock::now() - s).count());
-  }
-  auto button = page->locator("#go");
-  for (int i = 0; i < 100; ++i) {
-    auto captured = std::make_shared<std::optional<std::chrono::steady_clock::time_point>>();
-    auto id = page->on_response([captured](std::shared_ptr<Response> r) -> asio::awaitable<void> {
-      if (r->url().find("/api/data") == std::string::npos) co_return;
-      co_await r->json();
-      *captured = std::chrono::steady_clock::now();
-    });
-    auto s = std::chrono::steady_clock::now();
-    co_await button.click();
-    clicks.push_back(Ms(std::chrono::steady_clock::now() - s).count());
-    while (!*captured) co_await page->wait_for_timeout(1);
-    clicks_with_body.push_back(Ms(**captured - s).count());
-    page->remove_listener(id);
-  }
-  for (int i = 0; i < 100; ++i) {
-    auto s = std::chrono::steady_clock::now();
-    co_await page->evaluate("(x) => x + 1", Json(i));
-    evaluates.push_back(Ms(std::chrono::steady_clock::now() - s).count());
-  }
-  auto t2 = std::chrono::steady_clock::now();
-  co_await context->close();
-  result["close_ms"] = Ms(std::chrono::steady_clock::now() - t2).count();
-  result["fill_median_ms"] = median(fills);
-  result["click_median_ms"] = median(clicks);
-  result["click_until_body_median_ms"] = median(clicks_with_body);
-  result["evaluate_median_ms"] = median(evaluates);
-  std::filesystem::remove_all(scratch);
-  co_return result;
+double since(Clock::time_point start) {
+  return Ms(Clock::now() - start).count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const bool headless = !(argc > 1 && std::strcmp(argv[1], "--headed") == 0);
-  const auto start = std::chrono::steady_clock::now();
-  httplib::Server server;
+void serve_page(httplib::Server& server) {
   server.Get("/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(PAGE, "text/html; charset=utf-8");
   });
   server.Get("/api/data", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content("{\"n\": " + req.get_param_value("n") + "}", "application/json");
   });
-  const int port = server.bind_to_any_port("127.0.0.1");
-  std::thread thread([&] { server.listen_after_bind(); });
+}
+
+asio::awaitable<Json> scenario(Arguments args, std::filesystem::path profile) {
+  Json result = Json::object();
+  auto t0 = Clock::now();
+  PersistentContextOptions options{.user_data_dir = profile,
+                                   .headless = args.headless,
+                                   .viewport = Viewport{1440, 900},
+                                   .executable = args.executable};
+  auto context = co_await launch_persistent_context(std::move(options));
+  auto page = context->pages().front();
+  result["launch_ms"] = since(t0);
+  auto t1 = Clock::now();
+  co_await page->goto_url(args.url + "/");
+  result["goto_ms"] = since(t1);
+  if (args.mode == "open") {
+    auto t2 = Clock::now();
+    co_await context->close();
+    result["close_ms"] = since(t2);
+    co_return result;
+  }
+
+  std::vector<double> fills, clicks, clicks_with_body, evaluates;
+  auto input = page->locator("#q");
+  for (int i = 0; i < 100; ++i) {
+    auto s = Clock::now();
+    co_await input.fill("keyword " + std::to_string(i));
+    fills.push_back(since(s));
+  }
+  auto button = page->locator("#go");
+  for (int i = 0; i < 100; ++i) {
+    auto captured = std::make_shared<std::optional<Clock::time_point>>();
+    auto id = page->on_response([captured](std::shared_ptr<Response> r) -> asio::awaitable<void> {
+      if (r->url().find("/api/data") == std::string::npos) co_return;
+      co_await r->json();
+      *captured = Clock::now();
+    });
+    auto s = Clock::now();
+    co_await button.click();
+    clicks.push_back(since(s));
+    while (!*captured) co_await page->wait_for_timeout(1);
+    clicks_with_body.push_back(Ms(**captured - s).count());
+    page->remove_listener(id);
+  }
+  for (int i = 0; i < 100; ++i) {
+    auto s = Clock::now();
+    co_await page->evaluate("(x) => x + 1", Json(i));
+    evaluates.push_back(since(s));
+  }
+  auto t2 = Clock::now();
+  co_await context->close();
+  result["close_ms"] = since(t2);
+  result["fill_median_ms"] = median(fills);
+  result["click_median_ms"] = median(clicks);
+  result["click_until_body_median_ms"] = median(clicks_with_body);
+  result["evaluate_median_ms"] = median(evaluates);
+  co_return result;
+}
+
+Json run_scenario(const Arguments& args) {
+  const auto profile = make_scratch_dir();
   asio::io_context io;
-  Json result = run_blocking(io, scenario("http://127.0.0.1:" + std::to_string(port), headless));
-  server.stop();
-  thread.join();
+  Json result;
+  try {
+    result = run_blocking(io, scenario(args, profile));
+  } catch (...) {
+    std::filesystem::remove_all(profile);
+    throw;
+  }
+  std::filesystem::remove_all(profile);
   rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  result["wall_ms"] = Ms(std::chrono::steady_clock::now() - start).count();
+  getrusage(RUSAGE_SELF, &usage);  // this process only, not the browser it reaped
   result["peak_rss_mb"] = usage.ru_maxrss / 1024.0;
-  std::cout << result.dump(2) << "\n";
+  return result;
+}
+
+int usage_error() {
+  std::cerr << "用法：driver_bench [serve | scenario URL | open URL] [--executable PATH] "
+               "[--headed]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--headed") {
+      args.headless = false;
+    } else if (arg == "--executable" && i + 1 < argc) {
+      args.executable = argv[++i];
+    } else if (arg.starts_with("--")) {
+      return usage_error();
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  args.mode = positional.empty() ? "self" : positional[0];
+  try {
+    if (args.mode == "serve" && positional.size() == 1) {
+      httplib::Server server;
+      serve_page(server);
+      const int port = server.bind_to_any_port("127.0.0.1");
+      std::cout << "http://127.0.0.1:" << port << std::endl;
+      server.listen_after_bind();  // until the benchmark script ends this process
+      return 0;
+    }
+    if ((args.mode == "scenario" || args.mode == "open") && positional.size() == 2) {
+      args.url = positional[1];
+      std::cout << run_scenario(args).dump() << "\n";
+      return 0;
+    }
+    if (args.mode == "self" && positional.empty()) {
+      httplib::Server server;
+      serve_page(server);
+      const int port = server.bind_to_any_port("127.0.0.1");
+      std::thread thread([&] { server.listen_after_bind(); });
+      args.mode = "scenario";
+      args.url = "http://127.0.0.1:" + std::to_string(port);
+      Json result;
+      try {
+        result = run_scenario(args);
+      } catch (...) {
+        server.stop();
+        thread.join();
+        throw;
+      }
+      server.stop();
+      thread.join();
+      std::cout << result.dump(2) << "\n";
+      return 0;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "driver_bench：" << e.what() << "\n";
+    return 1;
+  }
+  return usage_error();
 }

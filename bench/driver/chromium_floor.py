@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Chromium's own floor for the driver benchmark's whole-process measurement: the fewest DevTools
+commands that launch the browser on a fresh profile, open URL, wait for its load event and close.
+   chromium_floor.py URL EXECUTABLE
+"""
+import fcntl
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def main():
+    url, executable = sys.argv[1], sys.argv[2]
+    profile = tempfile.mkdtemp(prefix="vendro-bench-floor-")
+    to_browser_r, to_browser_w = os.pipe()
+    from_browser_r, from_browser_w = os.pipe()
+
+    def child_fds():  # the browser reads commands on fd 3 and writes replies on fd 4
+        commands = fcntl.fcntl(to_browser_r, fcntl.F_DUPFD, 10)
+        replies = fcntl.fcntl(from_browser_w, fcntl.F_DUPFD, 10)
+        os.dup2(commands, 3)
+        os.dup2(replies, 4)
+
+    browser = subprocess.Popen(
+        [executable, "--headless=new", "--remote-debugging-pipe", "--no-first-run",
+         "--user-data-dir=" + profile, "about:blank"]
+        + (["--no-sandbox"] if os.geteuid() == 0 else []),
+        pass_fds=(3, 4), preexec_fn=child_fds,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(to_browser_r)
+    os.close(from_browser_w)
+    buffer = b""
+    next_id = 0
+
+    def send(method, params=None, session=None):
+        nonlocal next_id
+        next_id += 1
+        message = {"id": next_id, "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        os.write(to_browser_w, json.dumps(message).encode() + b"\0")
+        return next_id
+
+    def receive():
+        nonlocal buffer
+        while b"\0" not in buffer:
+            chunk = os.read(from_browser_r, 65536)
+            if not chunk:
+                raise SystemExit("browser closed the pipe")
+            buffer += chunk
+        text, buffer = buffer.split(b"\0", 1)
+        return json.loads(text)
+
+    try:
+        send("Target.setAutoAttach", {"autoAttach": True, "waitForDebuggerOnStart": False,
+                                      "flatten": True})
+        session = None
+        while session is None:
+            message = receive()
+            if message.get("method") == "Target.attachedToTarget" and \
+                    message["params"]["targetInfo"]["type"] == "page":
+                session = message["params"]["sessionId"]
+        send("Page.enable", session=session)
+        send("Page.navigate", {"url": url}, session)
+        # The first tab navigates to about:blank once right after it attaches, which may cancel
+        # ours (it stops loading without navigating): navigate again then. Then wait for the
+        # load event of our page.
+        navigated = False
+        while True:
+            message = receive()
+            method = message.get("method")
+            if method == "Page.frameNavigated" and "parentId" not in message["params"]["frame"]:
+                navigated = message["params"]["frame"]["url"].startswith(url)
+            elif method == "Page.frameStoppedLoading" and not navigated:
+                send("Page.navigate", {"url": url}, session)
+            elif navigated and method == "Page.loadEventFired":
+                break
+        send("Browser.close")
+        browser.wait(timeout=10)
+    finally:
+        if browser.poll() is None:
+            browser.kill()
+            browser.wait()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
