@@ -116,6 +116,7 @@ TEST(SwitchesTest, EnvironmentProxyAndExtraSwitchesAreAppended) {
   EXPECT_TRUE(has("--headless=new"));
   EXPECT_TRUE(has("--user-data-dir=/tmp/p"));
   EXPECT_TRUE(has("--no-startup-window"));
+  EXPECT_TRUE(has("--in-process-gpu"));
   EXPECT_TRUE(has("--proxy-server=http://proxy.local:3128"));
   EXPECT_TRUE(has("--proxy-bypass-list=localhost;127.0.0.1"));
   EXPECT_TRUE(has("--host-resolver-rules=MAP * 127.0.0.1"));
@@ -129,6 +130,28 @@ TEST(SwitchesTest, EnvironmentProxyAndExtraSwitchesAreAppended) {
   list = chromium_switches({.user_data_dir = "/tmp/p", .extra = {"--proxy-server=direct://"}});
   EXPECT_FALSE(std::find(list.begin(), list.end(), "--proxy-server=http://proxy.local:3128") !=
                list.end());
+  // A visible browser keeps its GPU work in a process of its own.
+  list = chromium_switches({.headless = false, .user_data_dir = "/tmp/p"});
+  EXPECT_FALSE(std::find(list.begin(), list.end(), "--in-process-gpu") != list.end());
+  EXPECT_FALSE(std::find(list.begin(), list.end(), "--headless=new") != list.end());
+}
+
+TEST(BrowserProcessTest, HeadlessBrowserDrawsWithoutAGpuProcess) {
+  asio::io_context io;
+  auto browser = run(io, launch());
+  auto context = run(io, browser->new_context());
+  auto page = run(io, context->new_page());
+  run(io, page->evaluate("document.body.innerHTML = '<h1>画面</h1>'"));
+  const std::string png = run(io, page->screenshot());
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  bool renderer = false;
+  for (const auto& process : live_processes_of(browser->pid(), "")) {
+    EXPECT_EQ(process.command_line.find("--type=gpu-process"), std::string::npos)
+        << process.command_line;
+    if (process.command_line.find("--type=renderer") != std::string::npos) renderer = true;
+  }
+  EXPECT_TRUE(renderer);  // the scan does see the browser's helpers
+  run(io, browser->close());
 }
 
 TEST(BrowserProcessTest, CloseLeavesNoProcessAndNoTemporaryProfile) {

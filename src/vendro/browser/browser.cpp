@@ -173,6 +173,7 @@ asio::awaitable<std::shared_ptr<Page>> Browser::page_for_target(std::string targ
 
 void Browser::adopt_persistent_context(const std::shared_ptr<BrowserContext>& context) {
   persistent_ = context;
+  keeps_profile_ = true;
 }
 
 std::vector<std::shared_ptr<BrowserContext>> Browser::contexts() const {
@@ -210,8 +211,15 @@ asio::awaitable<void> Browser::close() {
   if (closing_ || !process_) co_return;
   closing_ = true;
   auto self = shared_from_this();
-  if (is_connected()) connection_->send("Browser.close");
-  co_await process_->shutdown(CLOSE_GRACE);
+  if (keeps_profile_) {
+    // The profile persists: let the browser write it out before it exits.
+    if (is_connected()) connection_->send("Browser.close");
+    co_await process_->shutdown(CLOSE_GRACE);
+  } else {
+    // A temporary profile is thrown away, so there is nothing to wait for.
+    process_->kill_now();
+    co_await process_->shutdown(std::chrono::milliseconds(0));
+  }
   connection_->close();
   on_disconnected();
 }

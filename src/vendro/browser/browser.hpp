@@ -5,8 +5,9 @@
 //
 // Ownership: a Browser is shared by its owner; its contexts hold only a weak link back, except
 // the persistent context, which owns its browser. Dropping the last owner kills the browser's
-// whole process group and removes its temporary files; close() first asks the browser to exit
-// politely (so a profile is saved) and kills it after a short grace.
+// whole process group and removes its temporary files. close() of a browser on a persistent
+// profile first asks it to exit politely (so the profile is saved) and kills it after a short
+// grace; a browser on a temporary profile has nothing to save and is killed at once.
 //
 // Inside coroutines, pass options structs as named variables: GCC 12 destroys a braced temporary
 // written inside a co_await expression twice.
@@ -85,8 +86,9 @@ class Browser : public std::enable_shared_from_this<Browser> {
   const std::string& version() const { return version_; }
   const std::string& user_agent() const { return user_agent_; }
   bool is_connected() const { return connection_ && !connection_->closed(); }
-  // Asks the browser to exit, waits a short grace, then kills its process group; removes the
-  // temporary profile. Idempotent.
+  // Persistent profile: asks the browser to exit, waits for that up to a short grace, then kills
+  // its process group. Temporary profile: kills the group at once. Removes the temporary files
+  // either way. Idempotent.
   asio::awaitable<void> close();
   // The browser's process id (its process group id too).
   pid_t pid() const { return process_ ? process_->pid() : -1; }
@@ -120,6 +122,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::string version_;
   std::string user_agent_;
   bool closing_ = false;
+  bool keeps_profile_ = false;  // launched on a persistent profile
   std::map<std::string, std::shared_ptr<BrowserContext>> contexts_;  // made by new_context
   std::weak_ptr<BrowserContext> persistent_;                         // the default context
   std::map<std::string, std::shared_ptr<Page>> pages_;               // by session id
