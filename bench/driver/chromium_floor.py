@@ -7,6 +7,7 @@ import fcntl
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -14,6 +15,8 @@ import tempfile
 
 def main():
     url, executable = sys.argv[1], sys.argv[2]
+    # run.sh bounds this script with timeout(1): still stop the browser and remove the profile.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     profile = tempfile.mkdtemp(prefix="vendro-bench-floor-")
     to_browser_r, to_browser_w = os.pipe()
     from_browser_r, from_browser_w = os.pipe()
