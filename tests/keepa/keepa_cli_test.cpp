@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "keepa/sample_documents.hpp"
 #include "support/cli_runner.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/json.hpp"
@@ -11,14 +12,17 @@ namespace vendro::keepa {
 namespace {
 
 using testing::CliResult;
+using testing::CliRun;
 using testing::run_vendro;
 
 class KeepaCli : public ::testing::Test {
  protected:
   CliResult run(std::vector<std::string> args, std::string stdin_text = "") {
-    return run_vendro({.args = std::move(args),
-                       .stdin_text = std::move(stdin_text),
-                       .env = {{"VENDRO_CONFIG_DIR", config_.path().string()}}});
+    return run_with({.args = std::move(args), .stdin_text = std::move(stdin_text)});
+  }
+  CliResult run_with(CliRun how) {
+    how.env["VENDRO_CONFIG_DIR"] = config_.path().string();
+    return run_vendro(how);
   }
   testing::TempDir config_;
   testing::TempDir work_;
@@ -108,6 +112,35 @@ TEST_F(KeepaCli, ConvertReportsBadInputInChineseAndPrintsNothing) {
   CliResult directory = run({"keepa", "convert", work_.path().string()});
   EXPECT_EQ(directory.exit_code, 1);
   EXPECT_NE(directory.err.find("FILE_ERROR"), std::string::npos);
+}
+
+TEST_F(KeepaCli, ConvertMapsRegularFilesGivenByNameOrAsStdin) {
+  const std::string large = many_products(8000, true);
+  const std::string expected =
+      to_pretty_json(add_keepa_time_conversions(Json::parse(large))) + "\n";
+  const std::string path = (work_.path() / "large.json").string();
+  testing::write_file(path, large);
+  for (const CliRun& how : {CliRun{.args = {"keepa", "convert", path}},
+                            CliRun{.args = {"keepa", "convert"}, .stdin_file = path}}) {
+    CliResult result = run_with(how);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(result.out == expected) << "output differs, " << result.out.size() << " bytes";
+  }
+
+  const std::string empty = (work_.path() / "empty.json").string();
+  testing::write_file(empty, "");
+  const std::string invalid = (work_.path() / "invalid.json").string();
+  testing::write_file(invalid, large.substr(0, large.size() / 2));
+  for (const std::string& bad : {empty, invalid}) {
+    for (const CliRun& how : {CliRun{.args = {"keepa", "convert", bad}},
+                              CliRun{.args = {"keepa", "convert", "-"}, .stdin_file = bad}}) {
+      CliResult result = run_with(how);
+      EXPECT_EQ(result.exit_code, 1) << bad;
+      EXPECT_EQ(result.out, "") << bad;
+      EXPECT_EQ(result.err.rfind("错误 [INVALID_JSON]：Keepa 数据不是有效的 JSON：", 0), 0)
+          << result.err;
+    }
+  }
 }
 
 TEST_F(KeepaCli, HelpIsChinese) {

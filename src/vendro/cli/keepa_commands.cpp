@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vendro/cli/groups.hpp"
 #include "vendro/core/error.hpp"
 #include "vendro/core/files.hpp"
 #include "vendro/keepa/keepa_time.hpp"
+#include "vendro/keepa/mapped_input.hpp"
 #include "vendro/keepa/stream_convert.hpp"
 
 namespace vendro::cli {
@@ -56,10 +58,18 @@ std::string read_stdin() {
   return input;
 }
 
+// A regular file (also as standard input) is mapped rather than read, so that a large payload
+// need not be resident as a whole; pipes and the like are read into memory.
 void convert_payload(const std::string& source) {
-  const std::string input = source == "-" ? read_stdin() : files::read(source);
   keepa::FdOutput output(STDOUT_FILENO, "标准输出");
-  keepa::convert_stream(input, output);
+  std::optional<keepa::MappedInput> mapped = source == "-"
+                                                 ? keepa::MappedInput::map(STDIN_FILENO, "标准输入")
+                                                 : keepa::MappedInput::open(source);
+  if (mapped) {
+    keepa::convert_stream(*mapped, output);
+  } else {
+    keepa::convert_stream(source == "-" ? read_stdin() : files::read(source), output);
+  }
   output.write("\n");
 }
 
