@@ -12,6 +12,7 @@
 #include "keepa/sample_documents.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/error.hpp"
+#include "vendro/keepa/convert_output.hpp"
 #include "vendro/keepa/stream_convert.hpp"
 
 namespace vendro::keepa {
@@ -48,10 +49,15 @@ class PipeLikeOutput final : public ConvertOutput {
 
 class MappedInputTest : public ::testing::Test {
  protected:
-  std::filesystem::path write(const std::string& name, const std::string& content) {
-    const auto path = dir_.path() / name;
+  // `content` written to a file and mapped.
+  std::optional<MappedInput> map_file(const std::string& content) {
+    const auto path = dir_.path() / "input.json";
     testing::write_file(path, content);
-    return path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    std::optional<MappedInput> mapped = MappedInput::map(fd, "文件");
+    ::close(fd);
+    return mapped;
   }
   testing::TempDir dir_;
 };
@@ -61,7 +67,7 @@ TEST_F(MappedInputTest, ConvertsLikeAStringAndHandsBackWhatItRead) {
     const std::string input = many_products(18000, collide);
     ASSERT_GT(input.size(), 4 * MappedInput::RELEASE_BLOCK);
     const std::string expected = convert_to_string(input);
-    std::optional<MappedInput> mapped = MappedInput::open(write("in.json", input));
+    std::optional<MappedInput> mapped = map_file(input);
     ASSERT_TRUE(mapped);
     ASSERT_EQ(mapped->view(), input);  // every page resident now
     const char* start = mapped->view().data();
@@ -86,7 +92,7 @@ TEST_F(MappedInputTest, EmptyAndInvalidFilesAreRejectedWithoutOutput) {
   const std::string whole = many_products(3000, false);
   for (const std::string& content :
        {std::string(), std::string("{\"lastSeen\":"), whole.substr(0, whole.size() - 2)}) {
-    std::optional<MappedInput> mapped = MappedInput::open(write("bad.json", content));
+    std::optional<MappedInput> mapped = map_file(content);
     ASSERT_TRUE(mapped);
     EXPECT_EQ(mapped->view(), content);
     std::string target = "kept";
@@ -103,7 +109,8 @@ TEST_F(MappedInputTest, MapsAnOpenFileFromItsOffsetAndLeavesOtherKindsAlone) {
   // Standard input may already have been read partly; the mapping starts inside a page.
   const std::string prefix(5000, 'x');
   const std::string document = R"({"lastUpdate":7654321})";
-  const auto path = write("stdin.json", prefix + document);
+  const auto path = dir_.path() / "stdin.json";
+  testing::write_file(path, prefix + document);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::lseek(fd, static_cast<off_t>(prefix.size()), SEEK_SET), 5000);
@@ -127,13 +134,15 @@ TEST_F(MappedInputTest, MapsAnOpenFileFromItsOffsetAndLeavesOtherKindsAlone) {
   EXPECT_FALSE(MappedInput::map(pipe_fds[0], "标准输入"));
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
-  EXPECT_FALSE(MappedInput::open(dir_.path()));
-
+  const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  EXPECT_FALSE(MappedInput::map(directory, "目录"));
+  ::close(directory);
   try {
-    MappedInput::open(dir_.path() / "missing.json");
-    FAIL() << "a missing file maps";
+    MappedInput::map(-1, "文件：x.json");
+    FAIL() << "a closed descriptor maps";
   } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("无法读取文件：", 0), 0) << e.what();
+    EXPECT_EQ(std::string(e.what()).rfind("无法读取文件：x.json（", 0), 0) << e.what();
   }
 }
 

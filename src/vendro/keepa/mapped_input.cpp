@@ -23,19 +23,6 @@ namespace {
 
 }  // namespace
 
-std::optional<MappedInput> MappedInput::open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail("无法读取文件：" + path.string(), errno);
-  try {
-    std::optional<MappedInput> mapped = map(fd, "文件 " + path.string());
-    ::close(fd);
-    return mapped;
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-}
-
 std::optional<MappedInput> MappedInput::map(int fd, const std::string& what) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) fail("无法读取" + what, errno);

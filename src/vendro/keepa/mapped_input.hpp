@@ -8,7 +8,6 @@
 // the reads past its new end fail with SIGBUS, as with any mapped file.
 
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,12 +19,10 @@ class MappedInput {
   // The converter releases consumed input in blocks of this size, aligned to it in memory.
   static constexpr std::size_t RELEASE_BLOCK = 1 << 20;
 
-  // Maps the file at `path`. Returns nullopt when it is no regular file (a pipe, a directory, a
-  // device), which the caller reads another way. Throws vendro::FileError when the file cannot
-  // be opened or mapped.
-  static std::optional<MappedInput> open(const std::filesystem::path& path);
-  // Maps what is left to read of the regular file open at `fd` (from its current offset), which
-  // the caller keeps owning; nullopt when `fd` is no regular file. `what` names it in errors.
+  // Maps what is left to read of the regular file open at `fd` (from its current offset). The
+  // caller keeps owning `fd` and may close it at once. Returns nullopt when `fd` is no regular
+  // file (a pipe, a terminal, a directory), which the caller reads another way. Throws
+  // vendro::FileError ("无法读取" + `what` + reason) when it cannot be mapped.
   static std::optional<MappedInput> map(int fd, const std::string& what);
 
   MappedInput(MappedInput&& other) noexcept;
