@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "keepa/sample_documents.hpp"
 #include "support/cli_runner.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/json.hpp"
@@ -11,14 +17,17 @@ namespace vendro::keepa {
 namespace {
 
 using testing::CliResult;
+using testing::CliRun;
 using testing::run_vendro;
 
 class KeepaCli : public ::testing::Test {
  protected:
   CliResult run(std::vector<std::string> args, std::string stdin_text = "") {
-    return run_vendro({.args = std::move(args),
-                       .stdin_text = std::move(stdin_text),
-                       .env = {{"VENDRO_CONFIG_DIR", config_.path().string()}}});
+    return run_with({.args = std::move(args), .stdin_text = std::move(stdin_text)});
+  }
+  CliResult run_with(CliRun how) {
+    how.env["VENDRO_CONFIG_DIR"] = config_.path().string();
+    return run_vendro(how);
   }
   testing::TempDir config_;
   testing::TempDir work_;
@@ -107,7 +116,62 @@ TEST_F(KeepaCli, ConvertReportsBadInputInChineseAndPrintsNothing) {
 
   CliResult directory = run({"keepa", "convert", work_.path().string()});
   EXPECT_EQ(directory.exit_code, 1);
-  EXPECT_NE(directory.err.find("FILE_ERROR"), std::string::npos);
+  EXPECT_EQ(directory.err.rfind("错误 [FILE_ERROR]：无法读取文件：", 0), 0) << directory.err;
+}
+
+TEST_F(KeepaCli, ConvertMapsRegularFilesGivenByNameOrAsStdin) {
+  const std::string large = many_products(8000, true);
+  const std::string expected =
+      to_pretty_json(add_keepa_time_conversions(Json::parse(large))) + "\n";
+  const std::string path = (work_.path() / "large.json").string();
+  testing::write_file(path, large);
+  for (const CliRun& how : {CliRun{.args = {"keepa", "convert", path}},
+                            CliRun{.args = {"keepa", "convert"}, .stdin_file = path}}) {
+    CliResult result = run_with(how);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(result.out == expected) << "output differs, " << result.out.size() << " bytes";
+  }
+
+  const std::string empty = (work_.path() / "empty.json").string();
+  testing::write_file(empty, "");
+  const std::string invalid = (work_.path() / "invalid.json").string();
+  testing::write_file(invalid, large.substr(0, large.size() / 2));
+  for (const std::string& bad : {empty, invalid}) {
+    for (const CliRun& how : {CliRun{.args = {"keepa", "convert", bad}},
+                              CliRun{.args = {"keepa", "convert", "-"}, .stdin_file = bad}}) {
+      CliResult result = run_with(how);
+      EXPECT_EQ(result.exit_code, 1) << bad;
+      EXPECT_EQ(result.out, "") << bad;
+      EXPECT_EQ(result.err.rfind("错误 [INVALID_JSON]：Keepa 数据不是有效的 JSON：", 0), 0)
+          << result.err;
+    }
+  }
+}
+
+TEST_F(KeepaCli, ConvertReadsANamedPipeGivenAsFile) {
+  const std::string input = many_products(2000, false);
+  const std::string fifo = (work_.path() / "feed.json").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Waits for the reader by retrying, so that the test cannot hang when vendro never opens it.
+  std::thread writer([&] {
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 1000; ++attempt) {
+      fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    for (std::size_t done = 0; done < input.size();) {
+      const ssize_t n = ::write(fd, input.data() + done, input.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+  CliResult result = run({"keepa", "convert", fifo});
+  writer.join();
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(result.out == to_pretty_json(add_keepa_time_conversions(Json::parse(input))) + "\n");
 }
 
 TEST_F(KeepaCli, HelpIsChinese) {

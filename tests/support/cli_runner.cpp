@@ -61,7 +61,9 @@ CliResult run_vendro(const CliRun& run) {
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(in_pipe[0], 0);
+    const int in = run.stdin_file.empty() ? in_pipe[0] : ::open(run.stdin_file.c_str(), O_RDONLY);
+    if (in < 0) ::_exit(127);
+    ::dup2(in, 0);
     ::dup2(out_pipe[1], 1);
     ::dup2(err_pipe[1], 2);
     ::execve(argv[0], argv.data(), envp.data());

@@ -17,6 +17,8 @@ struct CliResult {
 struct CliRun {
   std::vector<std::string> args;
   std::string stdin_text;
+  // When set, stdin is this file (a regular file, as with `< FILE`) and stdin_text is unused.
+  std::string stdin_file;
   // Extra environment; a nullopt value removes the variable. VENDRO_NO_UPDATE_CHECK=1 is set
   // unless overridden here.
   std::map<std::string, std::optional<std::string>> env;

@@ -1,17 +1,18 @@
 // `vendro keepa`: Keepa time conversion of one value, and of a whole Keepa payload.
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vendro/cli/groups.hpp"
 #include "vendro/core/error.hpp"
-#include "vendro/core/files.hpp"
 #include "vendro/keepa/keepa_time.hpp"
+#include "vendro/keepa/mapped_input.hpp"
 #include "vendro/keepa/stream_convert.hpp"
 
 namespace vendro::cli {
@@ -39,27 +40,43 @@ Json time_result(const std::string& text) {
   }
 }
 
-std::string read_stdin() {
+// Everything `fd` yields, for input that cannot be mapped (a pipe, a terminal).
+std::string read_all(int fd, const std::string& what) {
   std::string input;
-  struct stat info {};
-  if (::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    input.reserve(static_cast<std::size_t>(info.st_size) + 1);
-  }
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError(std::string("无法读取标准输入（") + std::strerror(errno) + "）");
+    if (n < 0) throw FileError("无法读取" + what + "（" + std::strerror(errno) + "）");
     if (n == 0) break;
     input.append(buffer, static_cast<std::size_t>(n));
   }
   return input;
 }
 
+// A regular file (also as standard input) is mapped rather than read, so that a large payload
+// need not be resident as a whole; pipes and the like are read into memory. The file is opened
+// once, so that a named pipe is read by the same open that waited for its writer.
 void convert_payload(const std::string& source) {
-  const std::string input = source == "-" ? read_stdin() : files::read(source);
   keepa::FdOutput output(STDOUT_FILENO, "标准输出");
-  keepa::convert_stream(input, output);
+  int fd = STDIN_FILENO;
+  std::string what = "标准输入";
+  if (source != "-") {
+    fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileError("无法读取文件：" + source + "（" + std::strerror(errno) + "）");
+    what = "文件：" + source;
+  }
+  struct CloseOpened {
+    int fd;
+    ~CloseOpened() {
+      if (fd >= 0) ::close(fd);
+    }
+  } close_opened{source != "-" ? fd : -1};
+  if (std::optional<keepa::MappedInput> mapped = keepa::MappedInput::map(fd, what)) {
+    keepa::convert_stream(*mapped, output);
+  } else {
+    keepa::convert_stream(read_all(fd, what), output);
+  }
   output.write("\n");
 }
 

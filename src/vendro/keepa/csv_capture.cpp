@@ -36,42 +36,43 @@ void CsvCapture::floating(double value) {
   token.floating = value;
   add(token);
 }
-void CsvCapture::string(const std::string& value) {
+void CsvCapture::string(std::string_view value) {
   Token token{.kind = Kind::string};
   token.text = texts_.size();
-  texts_.push_back(value);
+  texts_.emplace_back(value);
   add(token);
 }
-void CsvCapture::key(const std::string& name) {
+void CsvCapture::key(std::string_view name) {
   Token token{.kind = Kind::key};
   token.text = texts_.size();
-  texts_.push_back(name);
+  texts_.emplace_back(name);
   add(token);
 }
 
 std::size_t CsvCapture::start(Kind kind) {
-  add({.kind = kind, .flag = kind == Kind::object});
+  add({.kind = kind, .flag = kind == Kind::start_object});
   open_.push_back(tokens_.size() - 1);
   return tokens_.size() - 1;
 }
 std::size_t CsvCapture::start_array() {
-  return start(Kind::array);
+  return start(Kind::start_array);
 }
 std::size_t CsvCapture::start_object() {
-  return start(Kind::object);
+  return start(Kind::start_object);
 }
 
 void CsvCapture::end() {
   const std::size_t index = open_.back();
   open_.pop_back();
   tokens_[index].end = tokens_.size();
-  tokens_.push_back({.kind = Kind::end});
+  tokens_.push_back(
+      {.kind = tokens_[index].kind == Kind::start_object ? Kind::end_object : Kind::end_array});
   if (!open_.empty() && tokens_[index].flag) tokens_[open_.back()].flag = true;
 }
 
 std::size_t CsvCapture::next(std::size_t index) const {
   const Token& token = tokens_[index];
-  return token.kind == Kind::array || token.kind == Kind::object ? token.end + 1 : index + 1;
+  return is_container_start(token.kind) ? token.end + 1 : index + 1;
 }
 
 double CsvCapture::minutes(std::size_t index) const {
@@ -104,12 +105,12 @@ bool CsvCapture::is_minute(std::size_t index) const {
 bool CsvCapture::looks_like_pair_series(std::size_t index) const {
   const Token& token = tokens_[index];
   // The first element of an array is the token right after it.
-  return token.kind == Kind::array && token.children >= 2 && token.children % 2 == 0 &&
+  return token.kind == Kind::start_array && token.children >= 2 && token.children % 2 == 0 &&
          is_minute(index + 1);
 }
 
 bool CsvCapture::looks_like_csv(std::size_t index) const {
-  for (std::size_t i = index + 1; tokens_[i].kind != Kind::end; i = next(i)) {
+  for (std::size_t i = index + 1; !is_container_end(tokens_[i].kind); i = next(i)) {
     if (looks_like_pair_series(i)) return true;
   }
   return false;
@@ -118,7 +119,7 @@ bool CsvCapture::looks_like_csv(std::size_t index) const {
 void CsvCapture::append_seconds(TextBuffer& out, std::size_t index, std::size_t depth) const {
   out.append('[');
   bool first = true;
-  for (std::size_t i = index + 1; tokens_[i].kind != Kind::end; i = next(i)) {
+  for (std::size_t i = index + 1; !is_container_end(tokens_[i].kind); i = next(i)) {
     append_line(out, first, depth + 1);
     first = false;
     if (!looks_like_pair_series(i)) {
@@ -127,7 +128,7 @@ void CsvCapture::append_seconds(TextBuffer& out, std::size_t index, std::size_t 
     }
     out.append('[');
     std::size_t position = 0;
-    for (std::size_t j = i + 1; tokens_[j].kind != Kind::end; j = next(j), ++position) {
+    for (std::size_t j = i + 1; !is_container_end(tokens_[j].kind); j = next(j), ++position) {
       append_line(out, position == 0, depth + 2);
       if (position % 2 == 0 && is_minute(j)) {
         append_integer(out, unix_seconds_of_minutes(minutes(j)));
@@ -167,7 +168,7 @@ void CsvCapture::append_scalar(TextBuffer& out, std::size_t index) const {
 
 void CsvCapture::append_raw(TextBuffer& out, std::size_t index, std::size_t depth) const {
   const Token& top = tokens_[index];
-  if (top.kind != Kind::array && top.kind != Kind::object) {
+  if (!is_container_start(top.kind)) {
     append_scalar(out, index);
     return;
   }
@@ -184,7 +185,7 @@ void CsvCapture::append_raw(TextBuffer& out, std::size_t index, std::size_t dept
   std::vector<bool> first{true};  // per open array: no element written yet
   for (std::size_t i = index + 1; !first.empty(); ++i) {
     const Token& token = tokens_[i];
-    if (token.kind == Kind::end) {
+    if (is_container_end(token.kind)) {
       first.pop_back();
       append_line(out, true, depth + first.size());
       out.append(']');
@@ -192,7 +193,7 @@ void CsvCapture::append_raw(TextBuffer& out, std::size_t index, std::size_t dept
     }
     append_line(out, first.back(), depth + first.size());
     first.back() = false;
-    if (token.kind != Kind::array) {
+    if (token.kind != Kind::start_array) {
       append_scalar(out, i);
     } else if (token.children == 0) {
       out.append("[]");
@@ -216,7 +217,8 @@ Json CsvCapture::to_json(std::size_t index) const {
       case Kind::key:
         pending_key = texts_[token.text];
         continue;
-      case Kind::end:
+      case Kind::end_object:
+      case Kind::end_array:
         open.pop_back();
         continue;
       case Kind::null:
@@ -236,10 +238,10 @@ Json CsvCapture::to_json(std::size_t index) const {
       case Kind::string:
         value = texts_[token.text];
         break;
-      case Kind::array:
+      case Kind::start_array:
         value = Json::array();
         break;
-      case Kind::object:
+      case Kind::start_object:
         value = Json::object();
         break;
     }
@@ -256,7 +258,7 @@ Json CsvCapture::to_json(std::size_t index) const {
     } else {
       root = std::move(value);
     }
-    if (token.kind == Kind::array || token.kind == Kind::object) open.push_back(slot);
+    if (is_container_start(token.kind)) open.push_back(slot);
   }
   return root;
 }

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vendro/core/json.hpp"
+#include "vendro/keepa/event_kind.hpp"
 #include "vendro/keepa/pretty_writer.hpp"
 
 namespace vendro::keepa::detail {
@@ -25,8 +27,8 @@ class CsvCapture {
   void integer(std::int64_t value);
   void unsigned_integer(std::uint64_t value);
   void floating(double value);
-  void string(const std::string& value);
-  void key(const std::string& name);
+  void string(std::string_view value);
+  void key(std::string_view name);
   // Return the index of the container's token.
   std::size_t start_array();
   std::size_t start_object();
@@ -39,18 +41,7 @@ class CsvCapture {
   void append_seconds(TextBuffer& out, std::size_t index, std::size_t depth) const;
 
  private:
-  enum class Kind : std::uint8_t {
-    null,
-    boolean,
-    integer,
-    unsigned_integer,
-    floating,
-    string,
-    array,
-    object,
-    key,
-    end
-  };
+  using Kind = EventKind;
   struct Token {
     Kind kind;
     bool flag = false;           // boolean: its value; container: an object inside or itself

@@ -9,30 +9,30 @@ class RecordingHandler final {
  public:
   explicit RecordingHandler(EventQueue& queue) : queue_(queue), chunk_(queue.take_empty()) {}
 
-  bool null() { return add({.kind = ParseEvent::Kind::null}); }
-  bool boolean(bool value) { return add({.kind = ParseEvent::Kind::boolean, .boolean = value}); }
+  bool null() { return add({.kind = EventKind::null}); }
+  bool boolean(bool value) { return add({.kind = EventKind::boolean, .boolean = value}); }
   bool number_integer(Json::number_integer_t value) {
-    ParseEvent event{.kind = ParseEvent::Kind::integer};
+    ParseEvent event{.kind = EventKind::integer};
     event.integer = value;
     return add(event);
   }
   bool number_unsigned(Json::number_unsigned_t value) {
-    ParseEvent event{.kind = ParseEvent::Kind::unsigned_integer};
+    ParseEvent event{.kind = EventKind::unsigned_integer};
     event.unsigned_integer = value;
     return add(event);
   }
   bool number_float(Json::number_float_t value, const std::string&) {
-    ParseEvent event{.kind = ParseEvent::Kind::floating};
+    ParseEvent event{.kind = EventKind::floating};
     event.floating = value;
     return add(event);
   }
-  bool string(std::string& value) { return add_text(ParseEvent::Kind::string, value); }
-  bool key(std::string& name) { return add_text(ParseEvent::Kind::key, name); }
+  bool string(std::string& value) { return add_text(EventKind::string, value); }
+  bool key(std::string& name) { return add_text(EventKind::key, name); }
   bool binary(Json::binary_t&) { return true; }  // never produced by the JSON parser
-  bool start_object(std::size_t) { return add({.kind = ParseEvent::Kind::start_object}); }
-  bool end_object() { return add({.kind = ParseEvent::Kind::end_object}); }
-  bool start_array(std::size_t) { return add({.kind = ParseEvent::Kind::start_array}); }
-  bool end_array() { return add({.kind = ParseEvent::Kind::end_array}); }
+  bool start_object(std::size_t) { return add({.kind = EventKind::start_object}); }
+  bool end_object() { return add({.kind = EventKind::end_object}); }
+  bool start_array(std::size_t) { return add({.kind = EventKind::start_array}); }
+  bool end_array() { return add({.kind = EventKind::end_array}); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
     error_ = error.what();
     return false;
@@ -40,7 +40,7 @@ class RecordingHandler final {
 
   // Queues what is left; false when the reader has stopped listening.
   bool flush() {
-    if (chunk_->events.empty()) return true;
+    if (chunk_->size == 0) return true;
     const bool listening = queue_.push(std::move(chunk_));
     chunk_ = queue_.take_empty();
     return listening;
@@ -49,13 +49,13 @@ class RecordingHandler final {
 
  private:
   bool add(const ParseEvent& event) {
-    chunk_->events.push_back(event);
-    return chunk_->events.size() < EventQueue::CHUNK_EVENTS || flush();
+    chunk_->events[chunk_->size++] = event;
+    return chunk_->size < EventQueue::CHUNK_EVENTS || flush();
   }
-  bool add_text(ParseEvent::Kind kind, std::string& text) {
+  bool add_text(EventKind kind, const std::string& text) {
     ParseEvent event{.kind = kind};
-    event.text = chunk_->texts.size();
-    chunk_->texts.push_back(std::move(text));
+    event.length = text.size();
+    chunk_->text += text;
     return add(event);
   }
 
@@ -70,7 +70,7 @@ std::unique_ptr<EventChunk> EventQueue::take_empty() {
   std::lock_guard lock(mutex_);
   if (empty_.empty()) {
     auto chunk = std::make_unique<EventChunk>();
-    chunk->events.reserve(CHUNK_EVENTS);
+    chunk->events.resize(CHUNK_EVENTS, ParseEvent{.kind = EventKind::null});
     return chunk;
   }
   std::unique_ptr<EventChunk> chunk = std::move(empty_.back());
@@ -105,8 +105,8 @@ std::unique_ptr<EventChunk> EventQueue::pop() {
 }
 
 void EventQueue::recycle(std::unique_ptr<EventChunk> chunk) {
-  chunk->events.clear();
-  chunk->texts.clear();
+  chunk->size = 0;
+  chunk->text.clear();
   std::lock_guard lock(mutex_);
   empty_.push_back(std::move(chunk));
 }
@@ -122,10 +122,10 @@ std::string EventQueue::error() const {
   return error_;
 }
 
-std::string parse_into(std::string_view input, EventQueue& queue) {
+std::string parse_into(const ParseInput& input, EventQueue& queue) {
   try {
     RecordingHandler handler(queue);
-    const bool parsed = Json::sax_parse(input.data(), input.data() + input.size(), &handler);
+    const bool parsed = sax_parse(input, handler);
     if (!handler.flush()) return "cancelled";
     if (parsed) return {};
     return handler.error().empty() ? std::string("parse stopped") : handler.error();

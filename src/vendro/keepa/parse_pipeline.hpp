@@ -15,36 +15,29 @@
 #include <vector>
 
 #include "vendro/core/json.hpp"
+#include "vendro/keepa/event_kind.hpp"
+#include "vendro/keepa/parse_input.hpp"
 
 namespace vendro::keepa::detail {
 
 struct ParseEvent {
-  enum class Kind : std::uint8_t {
-    null,
-    boolean,
-    integer,
-    unsigned_integer,
-    floating,
-    string,
-    key,
-    start_object,
-    end_object,
-    start_array,
-    end_array
-  };
-  Kind kind;
+  EventKind kind;
   bool boolean = false;
   union {
     std::int64_t integer;
     std::uint64_t unsigned_integer;
     double floating;
-    std::size_t text;  // string and key: index into EventChunk::texts
+    std::size_t length;  // string and key: of its text
   };
 };
 
+// A run of events: the first `size` of `events`, which has room for a whole chunk from the
+// start, so that recording one is a plain store. The texts of its strings and keys follow each
+// other in one buffer, in event order, so that recording one costs a copy, not an allocation.
 struct EventChunk {
   std::vector<ParseEvent> events;
-  std::vector<std::string> texts;
+  std::size_t size = 0;
+  std::string text;
 };
 
 // The hand-over between the parser thread and the caller: a bounded queue of filled chunks and
@@ -80,45 +73,53 @@ class EventQueue {
 // chunk of events, in order. Returns the parser's error message, empty when `input` is valid
 // JSON. If `deliver` throws, the parser is stopped and joined before the exception goes on.
 template <typename Deliver>
-std::string parse_in_background(std::string_view input, Deliver&& deliver);
+std::string parse_in_background(const ParseInput& input, Deliver&& deliver);
 
 // Feeds the events of `chunk` to a SAX handler.
 template <typename Handler>
-void replay(EventChunk& chunk, Handler& handler) {
+void replay(const EventChunk& chunk, Handler& handler) {
   static const std::string no_text;
-  for (const ParseEvent& event : chunk.events) {
+  const std::string_view text = chunk.text;
+  std::size_t text_at = 0;
+  auto next_text = [&](const ParseEvent& event) {
+    const std::string_view result = text.substr(text_at, event.length);
+    text_at += event.length;
+    return result;
+  };
+  for (std::size_t i = 0; i < chunk.size; ++i) {
+    const ParseEvent& event = chunk.events[i];
     switch (event.kind) {
-      case ParseEvent::Kind::null:
+      case EventKind::null:
         handler.null();
         break;
-      case ParseEvent::Kind::boolean:
+      case EventKind::boolean:
         handler.boolean(event.boolean);
         break;
-      case ParseEvent::Kind::integer:
+      case EventKind::integer:
         handler.number_integer(event.integer);
         break;
-      case ParseEvent::Kind::unsigned_integer:
+      case EventKind::unsigned_integer:
         handler.number_unsigned(event.unsigned_integer);
         break;
-      case ParseEvent::Kind::floating:
+      case EventKind::floating:
         handler.number_float(event.floating, no_text);
         break;
-      case ParseEvent::Kind::string:
-        handler.string(chunk.texts[event.text]);
+      case EventKind::string:
+        handler.string(next_text(event));
         break;
-      case ParseEvent::Kind::key:
-        handler.key(chunk.texts[event.text]);
+      case EventKind::key:
+        handler.key(next_text(event));
         break;
-      case ParseEvent::Kind::start_object:
+      case EventKind::start_object:
         handler.start_object(0);
         break;
-      case ParseEvent::Kind::end_object:
+      case EventKind::end_object:
         handler.end_object();
         break;
-      case ParseEvent::Kind::start_array:
+      case EventKind::start_array:
         handler.start_array(0);
         break;
-      case ParseEvent::Kind::end_array:
+      case EventKind::end_array:
         handler.end_array();
         break;
     }
@@ -126,7 +127,7 @@ void replay(EventChunk& chunk, Handler& handler) {
 }
 
 // Runs Json::sax_parse over `input`, sending its events through `queue`; returns the error.
-std::string parse_into(std::string_view input, EventQueue& queue);
+std::string parse_into(const ParseInput& input, EventQueue& queue);
 
 }  // namespace vendro::keepa::detail
 
@@ -135,7 +136,7 @@ std::string parse_into(std::string_view input, EventQueue& queue);
 namespace vendro::keepa::detail {
 
 template <typename Deliver>
-std::string parse_in_background(std::string_view input, Deliver&& deliver) {
+std::string parse_in_background(const ParseInput& input, Deliver&& deliver) {
   EventQueue queue;
   std::thread parser([&] { queue.finish(parse_into(input, queue)); });
   try {

@@ -1,6 +1,7 @@
 #include "vendro/keepa/pretty_writer.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <vector>
 
 namespace vendro::keepa::detail {
@@ -43,33 +44,14 @@ void append_scalar(TextBuffer& out, const Json& value) {
   }
 }
 
-constexpr char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// Room for any 64-bit integer in decimal: 20 digits and a sign.
+constexpr std::size_t MAX_INTEGER_LENGTH = 24;
 
-// Decimal digits of `value`, written back to front two at a time into a scratch and moved
-// with one fixed-size copy: integers are most of what a Keepa payload holds.
-void append_decimal(TextBuffer& out, std::uint64_t value, bool negative) {
-  constexpr std::size_t MAX_LENGTH = 24;  // 20 digits and a sign fit
-  char scratch[2 * MAX_LENGTH] = {};      // digits end at the middle; the copy may read past it
-  char* start = scratch + MAX_LENGTH;
-  while (value >= 100) {
-    const auto pair = static_cast<std::size_t>(value % 100) * 2;
-    value /= 100;
-    *--start = DIGIT_PAIRS[pair + 1];
-    *--start = DIGIT_PAIRS[pair];
-  }
-  if (value >= 10) {
-    const auto pair = static_cast<std::size_t>(value) * 2;
-    *--start = DIGIT_PAIRS[pair + 1];
-    *--start = DIGIT_PAIRS[pair];
-  } else {
-    *--start = static_cast<char>('0' + value);
-  }
-  if (negative) *--start = '-';
-  std::memcpy(out.reserve(MAX_LENGTH), start, MAX_LENGTH);
-  out.commit(static_cast<std::size_t>(scratch + MAX_LENGTH - start));
+template <typename Integer>
+void append_decimal(TextBuffer& out, Integer value) {
+  char* start = out.reserve(MAX_INTEGER_LENGTH);
+  out.commit(static_cast<std::size_t>(std::to_chars(start, start + MAX_INTEGER_LENGTH, value).ptr -
+                                      start));
 }
 
 }  // namespace
@@ -106,16 +88,13 @@ void append_indent(TextBuffer& out, std::size_t depth) {
   out.append(spaces.substr(0, count));
 }
 
+// Integers are most of what a Keepa payload holds; to_chars writes them in place.
 void append_integer(TextBuffer& out, std::int64_t value) {
-  // Negated in unsigned arithmetic, so the smallest int64 is fine too.
-  const bool negative = value < 0;
-  const auto magnitude =
-      negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  append_decimal(out, magnitude, negative);
+  append_decimal(out, value);
 }
 
 void append_unsigned(TextBuffer& out, std::uint64_t value) {
-  append_decimal(out, value, false);
+  append_decimal(out, value);
 }
 void append_float(TextBuffer& out, double value) {
   append_dumped(out, Json(value));

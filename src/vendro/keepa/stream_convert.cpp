@@ -101,7 +101,7 @@ class ConvertHandler final {
     end_number(value);
     return true;
   }
-  bool string(std::string& value) {
+  bool string(std::string_view value) {
     begin_value();
     if (output_) append_string(*out_, value);
     std::optional<double> minutes;
@@ -128,13 +128,13 @@ class ConvertHandler final {
     return true;
   }
 
-  bool key(std::string& name) {
+  bool key(std::string_view name) {
     Frame& frame = top();
     if (capturing()) capture_.key(name);
     frame.key = name;
     note_name(frame, name);
     if (frame.held) {
-      frame.members.push_back({.key = name});
+      frame.members.push_back({.key = std::string(name)});
       out_ = &frame.members.back().text;
     } else if (output_) {
       append_line(*out_, frame.count == 0, depth_);
@@ -359,14 +359,14 @@ class ConvertHandler final {
 // One pass over `input`; returns the ordinals of the objects with a repeated name. A pass that
 // writes a large input parses on a second thread meanwhile (parse_pipeline.hpp); a checking pass
 // has too little else to do for that to pay.
-std::vector<std::size_t> run_pass(std::string_view input, ConvertOutput* output,
+std::vector<std::size_t> run_pass(const detail::ParseInput& input, ConvertOutput* output,
                                   std::vector<std::size_t> held_ordinals) {
   ConvertHandler handler(output, std::move(held_ordinals));
   std::string error;
-  if (output && input.size() >= BACKGROUND_PARSE_FROM) {
+  if (output && input.bytes.size() >= BACKGROUND_PARSE_FROM) {
     error = detail::parse_in_background(
-        input, [&](detail::EventChunk& chunk) { detail::replay(chunk, handler); });
-  } else if (!Json::sax_parse(input.data(), input.data() + input.size(), &handler)) {
+        input, [&](const detail::EventChunk& chunk) { detail::replay(chunk, handler); });
+  } else if (!detail::sax_parse(input, handler)) {
     error = handler.error();
   }
   if (!error.empty()) throw KeepaJsonError("Keepa 数据不是有效的 JSON：" + error);
@@ -376,9 +376,8 @@ std::vector<std::size_t> run_pass(std::string_view input, ConvertOutput* output,
   return collisions;
 }
 
-}  // namespace
-
-void convert_stream(std::string_view input, ConvertOutput& output) {
+// Both passes over `input` as the header describes.
+void convert(const detail::ParseInput& input, ConvertOutput& output) {
   std::vector<std::size_t> collisions;
   try {
     if (output.can_rewind()) {
@@ -393,6 +392,16 @@ void convert_stream(std::string_view input, ConvertOutput& output) {
     if (output.can_rewind()) output.rewind();
     throw;
   }
+}
+
+}  // namespace
+
+void convert_stream(std::string_view input, ConvertOutput& output) {
+  convert({.bytes = input}, output);
+}
+
+void convert_stream(const MappedInput& input, ConvertOutput& output) {
+  convert({.bytes = input.view(), .file = &input}, output);
 }
 
 std::string convert_to_string(std::string_view input) {

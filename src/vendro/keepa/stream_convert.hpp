@@ -24,16 +24,20 @@
 // events over in chunks (parse_pipeline.hpp), so parsing and writing overlap on two cores. The
 // thread is always joined before the call returns or throws.
 //
-// Memory: the caller's input, a 1 MiB write buffer, a few chunks of parser events, the names of
-// the open objects, the current "csv" array and, after collisions, the held-back members of the
-// colliding objects (all of the output when the outermost object collides). No recursion, so
-// any nesting depth is fine; note that pretty output grows with the square of the depth.
+// Memory: a 1 MiB write buffer, a few chunks of parser events, the names of the open objects,
+// the current "csv" array and, after collisions, the held-back members of the colliding objects
+// (all of the output when the outermost object collides); plus the input. Input in a string is
+// the caller's and stays whole. A mapped file (mapped_input.hpp) stays resident only about one
+// release block behind the parse position: each pass hands back the blocks it has moved past,
+// and a second pass reads them back from the page cache. No recursion, so any nesting depth is
+// fine; note that pretty output grows with the square of the depth.
 
 #include <string>
 #include <string_view>
 
 #include "vendro/core/error.hpp"
 #include "vendro/keepa/convert_output.hpp"
+#include "vendro/keepa/mapped_input.hpp"
 
 namespace vendro::keepa {
 
@@ -45,6 +49,8 @@ VENDRO_DEFINE_ERROR(KeepaJsonError, InputError, "INVALID_JSON");
 // Throws KeepaJsonError for invalid input and whatever `output` throws; in both cases a
 // rewindable output is rewound, and a non-rewindable one has received nothing for invalid input.
 void convert_stream(std::string_view input, ConvertOutput& output);
+// The same for a mapped file, releasing the input as it goes. Blocks on the file's pages.
+void convert_stream(const MappedInput& input, ConvertOutput& output);
 
 // convert_stream into a new string.
 std::string convert_to_string(std::string_view input);
