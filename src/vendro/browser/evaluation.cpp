@@ -149,8 +149,7 @@ asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> arg
 asio::awaitable<Json> Page::call_selector_engine(const std::string& call, Deadline deadline) {
   ensure_open();
   auto self = shared_from_this();
-  constexpr int MAX_ATTEMPTS = 3;
-  for (int attempt = 1;; ++attempt) {
+  for (;;) {
     const std::uint64_t document = document_number_;
     std::string failure;
     try {
@@ -181,11 +180,13 @@ asio::awaitable<Json> Page::call_selector_engine(const std::string& call, Deadli
     } catch (const ProtocolError& error) {
       failure = error.what();
     }
-    // The world went with its document (a navigation, or one on its way): make a new one.
+    // The world went with its document (a navigation, or one on its way): make a new one in
+    // the next document, for as long as the caller's time allows.
     engine_context_ = 0;
     ensure_open();
-    if (attempt >= MAX_ATTEMPTS || !context_went_away(failure)) {
-      throw EvaluationError("页面脚本无法执行：" + failure);
+    if (!context_went_away(failure)) throw EvaluationError("页面脚本无法执行：" + failure);
+    if (Clock::now() >= deadline) {
+      throw TimeoutError("超时：页面不断更换文档，选择器脚本无法执行（当前页面 " + url_ + "）");
     }
     co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
                                  std::min(deadline, Clock::now() + std::chrono::seconds(1)));

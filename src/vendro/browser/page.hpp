@@ -138,9 +138,10 @@ class Page : public std::enable_shared_from_this<Page> {
   // Evaluates `call` (an expression using globalThis.__vendro, the selector engine) in the main
   // frame's isolated world of the current document, out of the page scripts' reach: they can
   // neither see the engine nor change the built-ins it uses. The world is made, and the engine
-  // installed, on the first call after each navigation. Returns the JSON value (promises are
-  // awaited). Throws EvaluationError with the page's error text when the call throws,
-  // TimeoutError (naming the protocol method) after `deadline`, TargetClosedError.
+  // installed, on the first call after each navigation; a call cut short by a navigation runs
+  // again in the next document. Returns the JSON value (promises are awaited). Throws
+  // EvaluationError with the page's error text when the call throws, TimeoutError after
+  // `deadline`, TargetClosedError.
   asio::awaitable<Json> call_selector_engine(const std::string& call, Deadline deadline);
 
  private:
