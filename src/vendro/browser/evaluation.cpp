@@ -1,4 +1,5 @@
-// Running script in the page, and reading the page back as HTML or pixels.
+// Running script in the page (its own and the selector engine's), and reading the page back as
+// HTML or pixels.
 
 #include <cctype>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include "vendro/browser/base64.hpp"
 #include "vendro/browser/errors.hpp"
 #include "vendro/browser/page.hpp"
+#include "vendro/browser/selector_engine.hpp"
 
 namespace vendro::browser {
 
@@ -89,6 +91,9 @@ std::string exception_text(const Json& details) {
   return details.value("text", "未知错误");
 }
 
+// The name of the isolated world the selector engine lives in.
+constexpr const char* ENGINE_WORLD = "vendro";
+
 bool context_went_away(const std::string& message) {
   return message.find("Execution context was destroyed") != std::string::npos ||
          message.find("Cannot find default execution context") != std::string::npos ||
@@ -138,6 +143,54 @@ asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> arg
       throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
     }
     co_return value_of(reply["result"]);
+  }
+}
+
+asio::awaitable<Json> Page::call_selector_engine(const std::string& call, Deadline deadline) {
+  ensure_open();
+  auto self = shared_from_this();
+  for (;;) {
+    const std::uint64_t document = document_number_;
+    std::string failure;
+    try {
+      if (engine_context_ == 0 || engine_document_ != document) {
+        Json where = Json::object();
+        where["frameId"] = main_frame_id_;
+        where["worldName"] = ENGINE_WORLD;
+        Json world =
+            co_await connection_->call("Page.createIsolatedWorld", where, session_, deadline);
+        engine_context_ = world.value("executionContextId", 0LL);
+        engine_document_ = document;
+        engine_installed_ = false;
+      }
+      const long long context = engine_context_;
+      // The engine's source defines the global once; sending it again is harmless.
+      const Json params = {
+          {"expression",
+           engine_installed_ ? call : std::string(SELECTOR_ENGINE_SOURCE) + "\n;" + call},
+          {"contextId", context},
+          {"returnByValue", true},
+          {"awaitPromise", true}};
+      Json reply = co_await connection_->call("Runtime.evaluate", params, session_, deadline);
+      if (engine_context_ == context) engine_installed_ = true;
+      if (reply.contains("exceptionDetails")) {
+        throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
+      }
+      co_return value_of(reply["result"]);
+    } catch (const ProtocolError& error) {
+      failure = error.what();
+    }
+    // The world went with its document (a navigation, or one on its way): make a new one in
+    // the next document, for as long as the caller's time allows.
+    engine_context_ = 0;
+    ensure_open();
+    if (!context_went_away(failure)) throw EvaluationError("页面脚本无法执行：" + failure);
+    if (Clock::now() >= deadline) {
+      throw TimeoutError("超时：页面不断更换文档，选择器脚本无法执行（当前页面 " + url_ + "）");
+    }
+    co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
+                                 std::min(deadline, Clock::now() + std::chrono::seconds(1)));
+    ensure_open();
   }
 }
 

@@ -7,10 +7,10 @@
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 #include <cmath>
+#include <string_view>
 
 #include "vendro/browser/base64.hpp"
 #include "vendro/browser/errors.hpp"
-#include "vendro/browser/selector_engine.hpp"
 
 namespace vendro::browser {
 
@@ -20,15 +20,21 @@ std::string quoted(const std::string& text) {
   return Json(text).dump();
 }
 
-std::string problem_text(const Json& answer) {
-  const std::string problem = answer.value("problem", "");
-  if (problem == "missing") return "元素出现";
-  if (problem == "hidden") return "元素可见";
-  if (problem == "disabled") return "元素可用（当前为禁用）";
-  if (problem == "readonly") return "元素可编辑（当前为只读或不可输入）";
-  if (problem == "moving") return "元素停止移动";
-  if (problem == "covered") return "元素不被遮挡（当前被 " + answer.value("by", "") + " 挡住）";
-  return "元素就绪";
+// The state an unfinished attempt was waiting for, from the engine's reason.
+std::string awaited_state(const Json& answer) {
+  const std::string reason = answer.value("reason", "");
+  if (reason == "missing" || reason == "element is not attached to the DOM") return "元素出现";
+  if (reason == "element is not visible") return "元素可见";
+  if (reason == "element is not enabled") return "元素可用（当前为禁用）";
+  if (reason == "element is not editable") return "元素可编辑（当前为只读）";
+  if (reason == "element is not stable") return "元素停止移动";
+  if (reason == "element is outside of the viewport") return "元素进入视口";
+  constexpr std::string_view INTERCEPTS = " intercepts pointer events";
+  if (reason.ends_with(INTERCEPTS)) {
+    return "元素不被遮挡（当前被 " + reason.substr(0, reason.size() - INTERCEPTS.size()) +
+           " 挡住）";
+  }
+  return reason.empty() ? "元素就绪" : "元素就绪（" + reason + "）";
 }
 
 // Pauses between checks, like a person glancing again: soon at first, then less often.
@@ -54,7 +60,7 @@ Locator::Locator(std::shared_ptr<Page> page, Json steps, std::string description
     : page_(std::move(page)), steps_(std::move(steps)), description_(std::move(description)) {}
 
 Locator Page::locator(const std::string& selector) {
-  return Locator(shared_from_this(), Json::array({{{"css", selector}}}),
+  return Locator(shared_from_this(), Json::array({{{"selector", selector}}}),
                  "locator(" + quoted(selector) + ")");
 }
 
@@ -76,59 +82,64 @@ Locator Locator::nth(int index) const {
 }
 
 Locator Locator::locator(const std::string& selector) const {
-  return with_step({{"css", selector}}, ".locator(" + quoted(selector) + ")");
+  return with_step({{"selector", selector}}, ".locator(" + quoted(selector) + ")");
 }
 
 Locator Locator::filter(const std::string& has_text) const {
   return with_step({{"hasText", has_text}}, ".filter(has_text=" + quoted(has_text) + ")");
 }
 
-asio::awaitable<Json> Locator::call_engine(const std::string& function, const Json& extra) const {
-  const std::string call = "globalThis.__vendro." + function + "(" + to_compact_json(steps_) +
-                           (extra.is_null() ? "" : ", " + to_compact_json(extra)) + ")";
-  const std::string script =
-      "(async () => globalThis.__vendro ? { value: await " + call + " } : { missing: true })()";
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    Json answer;
-    try {
-      answer = co_await page_->evaluate(script);
-    } catch (const EvaluationError&) {
-      std::throw_with_nested(BrowserError(description_ + " 无法在页面中求值（选择器可能无效）"));
-    }
-    if (!answer.value("missing", false)) co_return answer["value"];
-    // A new document: install the engine, then ask again.
-    co_await page_->evaluate("globalThis.__vendro = " + std::string(SELECTOR_ENGINE_SOURCE));
+asio::awaitable<Json> Locator::attempt(const std::string& action, const Json& argument,
+                                       Deadline deadline) const {
+  const std::string call = "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " +
+                           quoted(action) +
+                           (argument.is_null() ? "" : ", " + to_compact_json(argument)) + ")";
+  Json answer;
+  try {
+    answer = co_await page_->call_selector_engine(call, deadline);
+  } catch (const EvaluationError& error) {
+    throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" + error.what());
   }
-  throw BrowserError(description_ + "：无法在页面中安装选择器脚本");
+  if (answer.value("reason", "") == "strict") {
+    std::string found;
+    for (const Json& element : answer.value("elements", Json::array())) {
+      if (found.size() > 300) break;
+      found += "\n  " + element.get<std::string>();
+    }
+    throw BrowserError("strict mode violation：" + description_ + " 匹配到 " +
+                       std::to_string(answer.value("count", 0)) + " 个元素，" + action +
+                       " 需要唯一的元素（可用 .first 或 .nth() 缩小范围）：" + found);
+  }
+  co_return answer;
 }
 
-asio::awaitable<Json> Locator::wait_until_actionable(const Json& checks, const std::string& action,
-                                                     long long timeout_ms) const {
+asio::awaitable<Json> Locator::retry(const std::string& action, const Json& argument,
+                                     const std::string& what, long long timeout_ms,
+                                     std::function<bool(const Json&)> done,
+                                     const std::string& awaited) const {
   const Deadline deadline = deadline_after(timeout_ms);
   asio::steady_timer pause(co_await asio::this_coro::executor);
   Json answer;
-  for (std::size_t attempt = 0;; ++attempt) {
-    answer = co_await call_engine("check", checks);
-    if (answer.value("ok", false)) co_return answer;
-    if (answer.value("problem", "") == "strict") {
-      throw BrowserError("strict mode violation：" + description_ + " 匹配到 " +
-                         std::to_string(answer.value("count", 0)) + " 个元素，" + action +
-                         " 需要唯一的元素（可用 .first 或 .nth() 缩小范围）");
+  for (std::size_t round = 0;; ++round) {
+    try {
+      answer = co_await attempt(action, argument, deadline);
+    } catch (const TimeoutError&) {
+      break;  // the deadline passed while the page was still checking
     }
-    if (!co_await pause_before_retry(pause, deadline, attempt)) break;
+    if (done ? done(answer) : answer.value("ok", false)) co_return answer;
+    if (!co_await pause_before_retry(pause, deadline, round)) break;
   }
-  throw TimeoutError("超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + action +
-                     "()，等待" + problem_text(answer));
+  throw TimeoutError("超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + what +
+                     "，等待" + (awaited.empty() ? awaited_state(answer) : awaited));
 }
 
 asio::awaitable<int> Locator::count() const {
-  Json n = co_await call_engine("count", nullptr);
-  co_return n.get<int>();
+  Json answer = co_await attempt("count", nullptr, deadline_after(DEFAULT_TIMEOUT_MS));
+  co_return answer.value("count", 0);
 }
 
 asio::awaitable<void> Locator::click(ActionOptions options) const {
-  Json checks = {"visible", "enabled", "scroll", "stable", "hit"};
-  Json at = co_await wait_until_actionable(checks, "click", options.timeout_ms);
+  Json at = co_await retry("click", nullptr, "click()", options.timeout_ms, nullptr, "");
   const double x = at["x"].get<double>();
   const double y = at["y"].get<double>();
   auto& connection = page_->connection();
@@ -150,72 +161,52 @@ asio::awaitable<void> Locator::click(ActionOptions options) const {
 }
 
 asio::awaitable<void> Locator::fill(std::string value, ActionOptions options) const {
-  Json checks = {"visible", "enabled", "editable"};
-  co_await wait_until_actionable(checks, "fill", options.timeout_ms);
-  Json next = co_await call_engine("prepareFill", Json(value));
-  if (next == "type") {
+  // The engine focuses the element and selects its content; typed text then replaces it.
+  Json answer = co_await retry("fill", Json(value), "fill()", options.timeout_ms, nullptr, "");
+  if (answer.value("needsInput", false)) {
     Json params = {{"text", value}};
     co_await page_->connection()->call("Input.insertText", std::move(params), page_->session());
   }
 }
 
 asio::awaitable<bool> Locator::is_visible() const {
-  Json answer = co_await call_engine("isVisible", nullptr);
-  if (answer.value("problem", "") == "strict") {
-    throw BrowserError("strict mode violation：" + description_ + " 匹配到 " +
-                       std::to_string(answer.value("count", 0)) + " 个元素");
-  }
+  Json answer = co_await attempt("isVisible", nullptr, deadline_after(DEFAULT_TIMEOUT_MS));
   co_return answer.value("visible", false);
 }
 
 asio::awaitable<std::string> Locator::inner_text(ActionOptions options) const {
-  Json checks = Json::array();
-  co_await wait_until_actionable(checks, "inner_text", options.timeout_ms);
-  Json text = co_await call_engine("innerText", nullptr);
-  co_return text.is_string() ? text.get<std::string>() : std::string();
+  Json answer =
+      co_await retry("innerText", nullptr, "inner_text()", options.timeout_ms, nullptr, "");
+  co_return answer.value("text", "");
 }
 
 asio::awaitable<void> Locator::scroll_into_view_if_needed(ActionOptions options) const {
-  Json checks = {"visible", "scroll", "stable"};
-  co_await wait_until_actionable(checks, "scroll_into_view_if_needed", options.timeout_ms);
+  co_await retry("settle", nullptr, "scroll_into_view_if_needed()", options.timeout_ms, nullptr,
+                 "");
 }
 
 asio::awaitable<void> Locator::wait_for(WaitForOptions options) const {
   const std::string& state = options.state;
+  const std::string what = "wait_for(state=\"" + state + "\")";
   if (state == "visible" || state == "attached") {
-    Json checks = state == "visible" ? Json{"visible"} : Json::array();
-    co_await wait_until_actionable(checks, "wait_for", options.timeout_ms);
-    co_return;
-  }
-  if (state != "hidden" && state != "detached") {
+    const Json states = Json::array({state});
+    co_await retry("states", states, what, options.timeout_ms, nullptr, "");
+  } else if (state == "hidden") {
+    auto hidden = [](const Json& answer) { return !answer.value("visible", true); };
+    const std::string awaited = "元素隐藏或消失";
+    co_await retry("isVisible", nullptr, what, options.timeout_ms, hidden, awaited);
+  } else if (state == "detached") {
+    auto gone = [](const Json& answer) { return answer.value("count", 1) == 0; };
+    const std::string awaited = "元素消失";
+    co_await retry("count", nullptr, what, options.timeout_ms, gone, awaited);
+  } else {
     throw InputError("wait_for 的 state 只能是 visible、hidden、attached 或 detached，收到：" +
                      state);
   }
-  const Deadline deadline = deadline_after(options.timeout_ms);
-  asio::steady_timer pause(co_await asio::this_coro::executor);
-  for (std::size_t attempt = 0;; ++attempt) {
-    bool done = false;
-    if (state == "hidden") {
-      Json answer = co_await call_engine("isHidden", nullptr);
-      if (answer.value("problem", "") == "strict") {
-        throw BrowserError("strict mode violation：" + description_ + " 匹配到 " +
-                           std::to_string(answer.value("count", 0)) + " 个元素");
-      }
-      done = answer.value("hidden", false);
-    } else {
-      done = (co_await count()) == 0;
-    }
-    if (done) co_return;
-    if (!co_await pause_before_retry(pause, deadline, attempt)) break;
-  }
-  throw TimeoutError("超时 " + std::to_string(options.timeout_ms) + "ms：" + description_ +
-                     ".wait_for(state=\"" + state + "\")，元素仍" +
-                     (state == "hidden" ? "可见" : "存在"));
 }
 
 asio::awaitable<std::string> Locator::screenshot(ActionOptions options) const {
-  Json checks = {"visible", "scroll", "stable"};
-  Json at = co_await wait_until_actionable(checks, "screenshot", options.timeout_ms);
+  Json at = co_await retry("settle", nullptr, "screenshot()", options.timeout_ms, nullptr, "");
   const Json& rect = at["rect"];
   Json params = {{"format", "png"},
                  {"captureBeyondViewport", true},

@@ -1,13 +1,17 @@
 #pragma once
 // Locators: a way to find elements in a page, resolved afresh on every action. Selectors are CSS
-// plus :has-text("..."), :visible and :has(...) anywhere in a compound, comma lists, or XPath
-// after "xpath="; text matching ignores case and collapses white space. Actions wait until the
-// element is actionable (click: attached, visible, stable, enabled, receives the click at its
-// centre; fill: visible, enabled, editable), retrying until their timeout, and are strict: a
-// locator matching several elements fails at once unless narrowed with first() or nth().
-// Timeouts throw TimeoutError naming the locator, the state awaited and the time.
+// plus :has-text("..."), :visible and :has(...) anywhere in a compound, comma lists, XPath after
+// "xpath=", or "text=..."; steps may be chained with ">>", and CSS looks into open shadow roots.
+// Text matching ignores case and collapses white space. Actions wait until the element is
+// actionable (click: attached, visible, stable, enabled, receives the click at its centre; fill:
+// visible, enabled, editable), retrying until their timeout, and are strict: a locator matching
+// several elements fails at once unless narrowed with first() or nth(). Timeouts throw
+// TimeoutError naming the locator, the state awaited and the time; a malformed selector, or a
+// fill on something that can never take text (a <div>, a checkbox), throws BrowserError at once.
+// The page side is injected/selector_engine.js, living in an isolated world of each document.
 
 #include <asio/awaitable.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -59,11 +63,19 @@ class Locator {
 
  private:
   Locator with_step(Json step, const std::string& suffix) const;
-  // Calls engine.<function>(steps, extra) in the page, installing the engine when needed.
-  asio::awaitable<Json> call_engine(const std::string& function, const Json& extra) const;
-  // Retries the engine's check until it passes; returns its answer.
-  asio::awaitable<Json> wait_until_actionable(const Json& checks, const std::string& action,
-                                              long long timeout_ms) const;
+  // One attempt of engine action `action` (see locatorAction in injected/selector_engine.js)
+  // with `argument` (null: none). Throws BrowserError at once for a strict mode violation or an
+  // action the page refuses (a malformed selector, an element that can never be filled).
+  asio::awaitable<Json> attempt(const std::string& action, const Json& argument,
+                                Deadline deadline) const;
+  // Repeats the attempt until `done(answer)` (no `done`: until the answer is ok); returns that
+  // answer. Throws TimeoutError naming `what` (the call, as in "fill()") and the awaited state:
+  // `awaited` when not empty, else read from the last answer. (No default arguments: GCC 12
+  // mishandles them in awaited coroutine calls.)
+  asio::awaitable<Json> retry(const std::string& action, const Json& argument,
+                              const std::string& what, long long timeout_ms,
+                              std::function<bool(const Json&)> done,
+                              const std::string& awaited) const;
 
   std::shared_ptr<Page> page_;
   Json steps_;

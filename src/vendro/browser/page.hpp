@@ -134,6 +134,16 @@ class Page : public std::enable_shared_from_this<Page> {
   const std::shared_ptr<Connection>& connection() const { return connection_; }
   const std::string& session() const { return session_; }
 
+  // --- used by locators ---
+  // Evaluates `call` (an expression using globalThis.__vendro, the selector engine) in the main
+  // frame's isolated world of the current document, out of the page scripts' reach: they can
+  // neither see the engine nor change the built-ins it uses. The world is made, and the engine
+  // installed, on the first call after each navigation; a call cut short by a navigation runs
+  // again in the next document. Returns the JSON value (promises are awaited). Throws
+  // EvaluationError with the page's error text when the call throws, TimeoutError after
+  // `deadline`, TargetClosedError.
+  asio::awaitable<Json> call_selector_engine(const std::string& call, Deadline deadline);
+
  private:
   bool reached(LoadState state) const;
   void new_document(const std::string& loader_id);
@@ -159,6 +169,11 @@ class Page : public std::enable_shared_from_this<Page> {
   bool dom_ready_ = false;
   bool loaded_ = false;
   bool network_idle_ = false;
+  // The selector engine's world: its execution context, the document it belongs to, and
+  // whether the engine is known to be installed there.
+  long long engine_context_ = 0;
+  std::uint64_t engine_document_ = 0;
+  bool engine_installed_ = false;
   asio::steady_timer idle_timer_;
   std::uint64_t idle_generation_ = 0;
   bool idle_armed_ = false;

@@ -5,7 +5,8 @@
 
 namespace vendro::browser {
 
-// JavaScript source; evaluating it yields the engine object.
+// JavaScript source; evaluating it defines globalThis.__vendro, the engine, once per JavaScript
+// world (see the contract at the top of the file).
 extern const std::string_view SELECTOR_ENGINE_SOURCE;
 
 }  // namespace vendro::browser

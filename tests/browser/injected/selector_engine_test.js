@@ -305,6 +305,7 @@ test('malformed selectors fail with an error naming the selector', () => {
   const malformed = [
     'div:has-text("x', 'div >', ', div', 'div,,p', 'div:visible(1)', 'div[', 'div)', 'foo=bar',
     'xpath=', 'xpath=//tr[', 'div:bogus-pseudo', 'div >> ', 'div:has-text', 'label:has()', '>> div',
+    'text=', 'text="x',
   ];
   for (const selector of malformed) {
     const error = assertThrows(() => engine.querySelectorAll(selector), /Malformed selector/,
@@ -364,6 +365,65 @@ test('hit target: an overlay intercepts, descendants and shadow content count', 
   assertEqual(engine.checkHitTarget(byId('shadow-host'), inside.x, inside.y), OK, 'its host');
   assertFalse(engine.checkHitTarget(byId('still'), inside.x, inside.y).ok, 'another element');
   window.scrollTo(0, 0);
+});
+
+test('text= selectors find the smallest elements, alone or as a chained step', () => {
+  expectQuery('text=WORLD', ['#gbt-b', '#gbt-span'], byId('gbt'));
+  expectQuery('#gbt >> text="hello   world"', ['#gbt-p', '#gbt-span']);
+  expectQuery("#fruits >> text='send order'", ['#submit-in']);
+  assertThrows(() => engine.querySelectorAll('text="open'), /Malformed selector/, 'unterminated');
+});
+
+test('scrollIntoViewIfNeeded also scrolls a clipping container', async () => {
+  const button = byId('clip-btn');
+  assertEqual(await engine.scrollIntoViewIfNeeded(button), OK, 'scrolled');
+  const box = button.getBoundingClientRect();
+  const clip = byId('clip').getBoundingClientRect();
+  assertTrue(box.top >= clip.top && box.bottom <= clip.bottom, `inside (top ${box.top})`);
+  assertTrue(byId('clip').scrollTop > 0, 'the container scrolled');
+  const point = engine.clickPoint(button);
+  assertEqual(engine.checkHitTarget(button, point.x, point.y), OK, 'reachable');
+  window.scrollTo(0, 0);
+});
+
+test('locatorAction: one attempt of a driver action, strict, answered in plain data', async () => {
+  const act = (selector, action, argument) =>
+    engine.locatorAction(typeof selector === 'string' ? [{ selector }] : selector, action,
+      argument);
+  assertEqual(await act('#list li', 'count'), { ok: true, count: 3 }, 'count is never strict');
+  assertEqual(await act('#nothing', 'count'), { ok: true, count: 0 }, 'count of none');
+  for (const action of ['isVisible', 'click', 'fill', 'innerText', 'settle', 'states']) {
+    const answer = await act('#list li', action, action === 'states' ? [] : 'x');
+    assertEqual([answer.ok, answer.reason, answer.count], [false, 'strict', 3], action);
+  }
+  assertEqual((await act('#list li', 'isVisible')).elements.length, 3, 'strict names them');
+  assertEqual(await act('#nothing', 'isVisible'), { ok: true, visible: false }, 'absent');
+  assertEqual(await act('#v-opacity', 'isVisible'), { ok: true, visible: true }, 'opacity 0');
+  assertEqual(await act('#v-none', 'isVisible'), { ok: true, visible: false }, 'display none');
+  assertEqual(await act('#nothing', 'click'), notOk('missing'), 'missing');
+  assertEqual(await act([{ selector: '#list li' }, { nth: 1 }], 'innerText'),
+    { ok: true, text: 'Two' }, 'narrowed by nth');
+  assertEqual(await act([{ selector: '#list li' }, { hasText: 'three' }], 'innerText'),
+    { ok: true, text: 'Three' }, 'narrowed by text');
+  assertEqual(await act('#s-readonly', 'fill', 'x'), notOk('element is not editable'),
+    'readonly fill waits');
+  assertEqual(await act('#s-disabled', 'click'), notOk('element is not enabled'), 'disabled');
+  assertEqual(await act('#s-inner-span', 'click'), notOk('element is not enabled'),
+    'inside a disabled button');
+  assertEqual(await act('#s-aria', 'click'), notOk('element is not enabled'), 'aria-disabled');
+  assertTrue((await act('#s-readonly', 'click')).ok, 'a readonly input can be clicked');
+  assertEqual(await act('#s-readonly', 'states', ['attached']), OK, 'attached');
+  const settled = await act('#far', 'settle');
+  const far = byId('far').getBoundingClientRect();
+  assertEqual([settled.ok, settled.rect.y, settled.rect.height],
+    [true, far.top + scrollY, far.height], 'settle: page coordinates of a scrolled element');
+  window.scrollTo(0, 0);
+  let rejected = null;
+  await act('div >', 'count').catch((error) => { rejected = error; });
+  assertEqual(rejected && rejected.name, 'SelectorError', 'malformed selector');
+  rejected = null;
+  await act('#s-plain', 'frobnicate').catch((error) => { rejected = error; });
+  assertTrue(/Unknown locator action/.test(rejected && rejected.message), 'unknown action');
 });
 
 test('stableRect: a moving element is not stable, a still one is', async () => {

@@ -10,10 +10,10 @@
 //       Elements under `root` (a Document, Element or ShadowRoot; default: document), in tree
 //       order without duplicates. The selector is CSS extended with :has-text("..."), :visible,
 //       :has(...) holding extensions, :scope, comma lists and any combinators; or XPath after
-//       "xpath=" (or starting with "/" or ".."), relative to `root` when it is an element; or a
-//       chain of those joined by ">>", each step searched under every result of the previous
-//       one. CSS steps look into open shadow roots. Throws an Error named "SelectorError" whose
-//       message quotes the selector when it is malformed.
+//       "xpath=" (or starting with "/" or ".."), relative to `root` when it is an element; or
+//       "text=..." (what getByText finds); or a chain of those joined by ">>", each step searched
+//       under every result of the previous one. CSS steps look into open shadow roots. Throws an
+//       Error named "SelectorError" whose message quotes the selector when it is malformed.
 //   querySelector(selector, root?) -> Element | null        the first of the above.
 //   resolveLocator(steps, root?) -> Element[]
 //       A whole locator in one call: steps [{selector}, {text}, {hasText}, {nth}] applied in
@@ -25,6 +25,15 @@
 //       "detached"), at once {ok: false, reason: 'strict', count, elements: [descriptions]}.
 //       Rejects with the SelectorError of a malformed selector. A navigation ends the promise
 //       with the page's context; the caller then starts again.
+//   locatorAction(steps, action, argument?) -> Promise<JSON-serialisable result>
+//       What the driver runs for one attempt of a locator action, answered without elements so
+//       that the driver can retry. "count" -> {ok: true, count} (never strict). Every other
+//       action needs exactly one element: otherwise {ok: false, reason: 'missing'} or, at once,
+//       {ok: false, reason: 'strict', count, elements}. "isVisible" -> {ok: true, visible} (no
+//       element: not visible); "states" (argument: a states list) -> checkElementStates;
+//       "click" -> prepareClick; "fill" (argument: the value) -> selectAndFocusForFill;
+//       "innerText" -> {ok: true, text}; "settle" -> scrolled into view and stable, {ok: true,
+//       rect} in CSS pixels of the page. Throws what the function it calls throws.
 //   getByText(text, root?) -> Element[]
 //       The smallest elements holding `text`: an element whose text contains it while none of
 //       its child elements does.
@@ -450,6 +459,9 @@
     else requestAnimationFrame(() => callback());
   }
 
+  // Sampling in frames, not at once, also matters for what follows: input sent right after a
+  // frame's callbacks reaches the page sooner than input sent at an arbitrary moment (measured:
+  // a click's effect came 13 ms later with the first sample taken at once).
   function stableRect(el, maxFrames = 10) {
     assertElement(el, 'stableRect');
     return new Promise((resolve) => {
@@ -480,33 +492,33 @@
     });
   }
 
-  // Share of the element's box that shows through every clipping ancestor and the viewport.
-  function viewportRatio(el) {
-    return new Promise((resolve) => {
-      const observer = new IntersectionObserver((entries) => {
-        observer.disconnect();
-        clearTimeout(timer);
-        resolve(entries[0].intersectionRatio);
-      });
-      observer.observe(el);
-      // Pages that are not rendering (background tabs) never deliver the observation; measure
-      // against the viewport alone then.
-      const timer = setTimeout(() => {
-        observer.disconnect();
-        const box = el.getBoundingClientRect();
-        const width = Math.min(box.right, innerWidth) - Math.max(box.left, 0);
-        const height = Math.min(box.bottom, innerHeight) - Math.max(box.top, 0);
-        const area = box.width * box.height;
-        resolve(area > 0 && width > 0 && height > 0 ? (width * height) / area : 0);
-      }, 200);
-    });
+  // Whether the whole box shows inside the viewport and inside every ancestor that clips its
+  // overflow. Measured at once (an intersection observer would cost a frame per click); an
+  // element it wrongly finds clipped is merely scrolled again.
+  function fullyInView(el) {
+    const box = el.getBoundingClientRect();
+    if (box.left < 0 || box.top < 0 || box.right > innerWidth || box.bottom > innerHeight) {
+      return false;
+    }
+    for (let p = composedParent(el); p; p = composedParent(p)) {
+      const style = getComputedStyle(p);
+      if (style.overflowX === 'visible' && style.overflowY === 'visible') continue;
+      const clip = p.getBoundingClientRect();
+      if (
+        box.left < clip.left || box.top < clip.top || box.right > clip.right ||
+        box.bottom > clip.bottom
+      ) {
+        return false;
+      }
+    }
+    return true;
   }
 
   async function scrollIntoViewIfNeeded(el) {
     assertElement(el, 'scrollIntoViewIfNeeded');
     if (!el.isConnected) return { ok: false, reason: 'element is not attached to the DOM' };
     if (!visible(el, newCache())) return { ok: false, reason: 'element is not visible' };
-    if ((await viewportRatio(el)) < 1) {
+    if (!fullyInView(el)) {
       el.scrollIntoView({ block: 'center', inline: 'center', behavior: 'instant' });
     }
     return { ok: true };
@@ -1020,6 +1032,10 @@
       offset += engine[0].length + leadingSpace(rest);
       if (!body) throw selectorError(whole, `empty ${name} selector`);
       if (name === 'xpath') return parseXPath(body, whole);
+      if (name === 'text') {
+        const parser = { fail: (detail) => { throw selectorError(whole, detail); } };
+        return { engine: 'text', text: parseTextArgument(body, parser) };
+      }
       if (name !== 'css') throw selectorError(whole, `unknown selector engine "${engine[1]}"`);
       return { engine: 'css', list: new CssParser(body, whole, offset).parseList(false) };
     }
@@ -1055,6 +1071,7 @@
   }
 
   function queryStep(step, root, cache) {
+    if (step.engine === 'text') return getByText(step.text, root);
     if (step.engine === 'xpath') {
       let expression = step.expression;
       // Under an element, "//x" means "anything below it", as users of chained locators expect.
@@ -1208,12 +1225,62 @@
     });
   }
 
+  // One element for an action that needs exactly one: {ok: true, element} or why not.
+  function singleElement(steps) {
+    const elements = resolveLocator(steps);
+    if (elements.length === 1) return { ok: true, element: elements[0] };
+    if (elements.length === 0) return { ok: false, reason: 'missing' };
+    return {
+      ok: false,
+      reason: 'strict',
+      count: elements.length,
+      elements: elements.slice(0, 10).map(describeElement),
+    };
+  }
+
+  // Scrolled into view and at rest: the box in CSS pixels of the whole page.
+  async function settledRect(el) {
+    const states = checkElementStates(el, ['attached', 'visible']);
+    if (!states.ok) return states;
+    const scrolled = await scrollIntoViewIfNeeded(el);
+    if (!scrolled.ok) return scrolled;
+    const stable = await stableRect(el);
+    if (!stable.ok) return stable;
+    const { x, y, width, height } = stable.rect;
+    return { ok: true, rect: { x: x + scrollX, y: y + scrollY, width, height } };
+  }
+
+  async function locatorAction(steps, action, argument) {
+    if (action === 'count') return { ok: true, count: resolveLocator(steps).length };
+    const found = singleElement(steps);
+    if (action === 'isVisible') {
+      if (found.reason === 'strict') return found;
+      return { ok: true, visible: found.ok && isVisible(found.element) };
+    }
+    if (!found.ok) return found;
+    const el = found.element;
+    switch (action) {
+      case 'states':
+        return checkElementStates(el, argument);
+      case 'click':
+        return prepareClick(el);
+      case 'fill':
+        return selectAndFocusForFill(el, argument);
+      case 'innerText':
+        return { ok: true, text: innerText(el) };
+      case 'settle':
+        return settledRect(el);
+    }
+    throw new Error(`Unknown locator action "${action}"`);
+  }
+
   const api = {
     version: 1,
     querySelectorAll,
     querySelector,
     resolveLocator,
     waitForLocator,
+    locatorAction,
     getByText,
     filterHasText,
     isVisible,
