@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh --tests    plus what the test suite needs
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
 #                                      npm for the driver benchmark's reference driver), GNU time,
-#                                      Chromium and cpp-httplib for the driver benchmark
+#                                      Chromium, cpp-httplib and Python for the driver benchmark
 set -euo pipefail
 
 packages=(
@@ -19,6 +19,8 @@ for arg in "$@"; do
       # A Node.js installed some other way (with its own npm) is used as it is.
       command -v node >/dev/null || packages+=(nodejs)
       command -v npm >/dev/null || packages+=(npm)
+      # Chromium's own floor in the driver benchmark is a short Python script.
+      command -v python3 >/dev/null || packages+=(python3)
       ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
