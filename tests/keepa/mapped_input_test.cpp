@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "keepa/pipe_like_output.hpp"
 #include "keepa/sample_documents.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/error.hpp"
@@ -37,15 +38,6 @@ std::size_t resident_kib(const void* address) {
   ADD_FAILURE() << "no mapping holds the address";
   return 0;
 }
-
-// A destination that cannot take anything back, like a pipe.
-class PipeLikeOutput final : public ConvertOutput {
- public:
-  void write(std::string_view bytes) override { text += bytes; }
-  bool can_rewind() const override { return false; }
-  void rewind() override { ADD_FAILURE() << "a pipe cannot be rewound"; }
-  std::string text;
-};
 
 class MappedInputTest : public ::testing::Test {
  protected:

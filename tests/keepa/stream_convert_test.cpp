@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "keepa/pipe_like_output.hpp"
 #include "keepa/sample_documents.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/json.hpp"
@@ -20,15 +21,6 @@ namespace {
 std::string reference(const std::string& input) {
   return to_pretty_json(add_keepa_time_conversions(Json::parse(input)));
 }
-
-// A destination that cannot take anything back, like a pipe.
-class PipeLikeOutput final : public ConvertOutput {
- public:
-  void write(std::string_view bytes) override { text += bytes; }
-  bool can_rewind() const override { return false; }
-  void rewind() override { ADD_FAILURE() << "a pipe cannot be rewound"; }
-  std::string text;
-};
 
 std::string convert_through_pipe(const std::string& input) {
   PipeLikeOutput output;
