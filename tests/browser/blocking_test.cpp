@@ -42,7 +42,7 @@ TEST(BlockingDriverTest, CapturesThePagesOwnPostRequest) {
   page.on_request([&](std::shared_ptr<Request> request) {
     if (request->url().find("/rufus/") != std::string::npos) ++seen_by_handler;
   });
-  page.goto_url("http://www.amazon.test/dp/B000TEST", {.wait_until = "domcontentloaded"});
+  page.goto_url("http://www.amazon.test/dp/B000TEST", {.wait_until = LoadState::domcontentloaded});
   EXPECT_EQ(page.url(), "http://www.amazon.test/dp/B000TEST");
   auto request = page.wait_for_request(
       [](const Request& r) { return r.url().find("/rufus/cl/streaming") != std::string::npos; },
@@ -61,6 +61,54 @@ TEST(BlockingDriverTest, CapturesThePagesOwnPostRequest) {
   context.close();
   browser.close();
   EXPECT_FALSE(browser.is_connected());
+}
+
+TEST(BlockingDriverTest, DrivesAFormAndReadsAStreamedAnswerAsText) {
+  LocalServer server;
+  server.server().Get("/ask", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"(<html><body>
+        <input id="question" placeholder="输入问题"><button id="send">发送</button>
+        <div id="answers"></div>
+        <script>
+          document.querySelector('#send').addEventListener('click', () => {
+            const q = document.querySelector('#question').value;
+            fetch('/stream?q=' + encodeURIComponent(q)).then(r => r.text()).then(t => {
+              const p = document.createElement('p');
+              p.textContent = '回答：' + q;
+              document.querySelector('#answers').append(p);
+            });
+          });
+        </script></body></html>)",
+                    "text/html; charset=utf-8");
+  });
+  // A streamed answer: lines of JSON, not one JSON document.
+  server.server().Get("/stream", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content("{\"part\": 1}\n{\"part\": 2, \"q\": \"" + req.get_param_value("q") + "\"}\n",
+                    "application/x-ndjson");
+  });
+  server.start();
+
+  blocking::Driver driver;
+  auto browser = driver.launch();
+  auto page = browser.new_context().new_page();
+  page.goto_url(server.base_url() + "/ask", {.wait_until = LoadState::domcontentloaded});
+  page.locator("input[placeholder*='问题']").fill("能防水吗");
+  std::vector<blocking::Response> streamed;
+  page.on_response([&](blocking::Response response) {
+    if (response.url().find("/stream") != std::string::npos) streamed.push_back(response);
+  });
+  page.locator("#send").click();
+  page.get_by_text("回答：能防水吗").wait_for({.state = ElementState::visible, .timeout_ms = 5000});
+  ASSERT_EQ(streamed.size(), 1u);
+  EXPECT_EQ(streamed[0].status(), 200);
+  EXPECT_EQ(streamed[0].headers().value("content-type", ""), "application/x-ndjson");
+  // Read after the handler returned, not inside it.
+  EXPECT_EQ(streamed[0].text(), "{\"part\": 1}\n{\"part\": 2, \"q\": \"能防水吗\"}\n");
+  EXPECT_THROW(streamed[0].json(), ResponseBodyError);
+  EXPECT_EQ(page.locator("#answers").get_by_text("能防水吗").count(), 1);
+  // Anything else of the asynchronous core runs on the same loop.
+  EXPECT_EQ(driver.run(page.async_page()->evaluate("document.querySelectorAll('p').length")), 1);
+  browser.close();
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ TEST_F(LocatorReachTest, TheEngineFollowsNavigations) {
   EXPECT_EQ(run(page_->locator(".card").count()), 2);
   // The click starts a navigation; the wait spans the old document, the switch and the new one.
   run(page_->locator("#next").click());
-  run(page_->locator("#second").wait_for({.state = "visible", .timeout_ms = 10000}));
+  run(page_->locator("#second").wait_for(
+      {.state = browser::ElementState::visible, .timeout_ms = 10000}));
   EXPECT_EQ(run(page_->locator("#second").inner_text()), "第二页");
   run(page_->goto_url(server_.base_url() + "/shop"));
   EXPECT_EQ(run(page_->locator(".card").count()), 2);

@@ -169,11 +169,14 @@ TEST_F(LocatorTest, VisibilityAnswersAtOnceAndWaitForWaits) {
   EXPECT_TRUE(run(page_->get_by_text("立即查询").first().is_visible()));
 
   eval("setTimeout(() => document.querySelector('.menu').classList.add('open'), 200)");
-  run(page_->locator(".menu").wait_for({.state = "visible", .timeout_ms = 5000}));
+  run(page_->locator(".menu").wait_for(
+      {.state = browser::ElementState::visible, .timeout_ms = 5000}));
   eval("setTimeout(() => document.querySelector('.menu').classList.remove('open'), 200)");
-  run(page_->locator(".menu").wait_for({.state = "hidden", .timeout_ms = 5000}));
+  run(page_->locator(".menu").wait_for(
+      {.state = browser::ElementState::hidden, .timeout_ms = 5000}));
   try {
-    run(page_->locator("#nothing").wait_for({.state = "visible", .timeout_ms = 250}));
+    run(page_->locator("#nothing")
+            .wait_for({.state = browser::ElementState::visible, .timeout_ms = 250}));
     FAIL();
   } catch (const TimeoutError& e) {
     EXPECT_NE(std::string(e.what()).find("locator(\"#nothing\").wait_for"), std::string::npos)

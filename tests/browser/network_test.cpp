@@ -1,9 +1,11 @@
 // Request and response events of fetch and XHR traffic, their bodies, and waits for them.
 
+#include <algorithm>
 #include <chrono>
 
 #include "browser/browser_fixture.hpp"
 #include "vendro/browser/errors.hpp"
+#include "vendro/core/text.hpp"
 
 namespace vendro::testing {
 namespace {
@@ -47,6 +49,11 @@ class NetworkTest : public BrowserTest {
     });
     s.Post("/api/echo", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(Json{{"received", req.body}}.dump(), "application/json");
+    });
+    s.Get("/api/cookies", [](const httplib::Request&, httplib::Response& res) {
+      res.headers.emplace("X-Multi", "one");
+      res.headers.emplace("X-Multi", "two");
+      res.set_content("{}", "application/json");
     });
     s.Get("/api/old", [](const httplib::Request&, httplib::Response& res) {
       res.set_redirect("/api/data", 302);
@@ -139,11 +146,32 @@ TEST_F(NetworkTest, RequestEventsCarryMethodHeadersAndPostBodies) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0]->method(), "POST");
   EXPECT_EQ(requests[0]->post_data(), R"({"q":"问题"})");
-  EXPECT_EQ(requests[0]->headers().value("X-Seed", ""), "abc");
-  EXPECT_EQ(requests[0]->headers().value("Content-Type", ""), "application/json");
+  // Looked up by lower-case name, as callers do; the lines keep the page's spelling.
+  EXPECT_EQ(requests[0]->headers().value("x-seed", ""), "abc");
+  EXPECT_EQ(requests[0]->headers().value("content-type", ""), "application/json");
+  EXPECT_FALSE(requests[0]->headers().contains("X-Seed"));
+  const auto& lines = requests[0]->headers_array();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), browser::Header{"X-Seed", "abc"}), lines.end());
   ASSERT_TRUE(requests[1]->post_data());
   EXPECT_EQ(requests[1]->post_data()->size(), big.size());
   EXPECT_EQ(*requests[1]->post_data(), big);
+}
+
+TEST_F(NetworkTest, ResponseHeaderNamesAreLowerCaseAndRepeatedHeadersJoined) {
+  // The wait starts when awaited, so the page fetches a moment later.
+  fetch_in_page("setTimeout(() => fetch('/api/cookies'), 100)");
+  auto response = run(page_->wait_for_response(
+      [](const Response& r) { return r.url().ends_with("/api/cookies"); }, 5000));
+  const Json& headers = response->headers();
+  EXPECT_EQ(headers.value("content-type", ""), "application/json");
+  EXPECT_EQ(headers.value("x-multi", ""), "one, two");
+  for (const auto& [name, value] : headers.items()) {
+    EXPECT_EQ(name, text::to_lower(name));
+  }
+  // The lines keep the server's spelling.
+  bool spelled_as_sent = false;
+  for (const auto& line : response->headers_array()) spelled_as_sent |= line.name == "X-Multi";
+  EXPECT_TRUE(spelled_as_sent);
 }
 
 TEST_F(NetworkTest, LargeJsonBodyIsCapturedWhole) {

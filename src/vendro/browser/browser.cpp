@@ -20,7 +20,7 @@ namespace {
 constexpr auto CLOSE_GRACE = std::chrono::seconds(5);
 }
 
-Browser::Browser(asio::any_io_executor executor) : executor_(std::move(executor)) {}
+Browser::Browser(Key, asio::any_io_executor executor) : executor_(std::move(executor)) {}
 
 Browser::~Browser() {
   if (connection_) connection_->close();
@@ -45,12 +45,6 @@ asio::awaitable<void> Browser::start(Start start) {
       "Target.setAutoAttach",
       {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}});
   auto version = connection_->send("Browser.getVersion");
-  const auto waited_ms = [&] {
-    return std::to_string(
-        std::chrono::duration_cast<std::chrono::milliseconds>(start.deadline - Clock::now())
-            .count());
-  };
-  (void)waited_ms;
   bool exited = false;
   bool timed_out = false;
   Json info;
@@ -101,13 +95,13 @@ void Browser::on_attached(const Json& params) {
     connection_->send("Target.detachFromTarget", {{"sessionId", session}});
     return;
   }
-  auto page =
-      std::make_shared<Page>(executor_, connection_, session, info.value("targetId", ""), context);
+  auto page = std::make_shared<Page>(Page::Key{}, executor_,
+                                     std::make_shared<Session>(connection_, session),
+                                     info.value("targetId", ""), context);
   pages_[session] = page;
-  connection_->set_event_handler(
-      session, [weak = std::weak_ptr<Page>(page)](std::string_view m, const Json& p) {
-        if (auto page = weak.lock()) page->handle_event(m, p);
-      });
+  page->session().on_event([weak = std::weak_ptr<Page>(page)](std::string_view m, const Json& p) {
+    if (auto page = weak.lock()) page->handle_event(m, p);
+  });
   asio::co_spawn(
       executor_,
       [self = shared_from_this(), page, context,
@@ -126,8 +120,6 @@ void Browser::on_attached(const Json& params) {
 void Browser::on_detached(const Json& params) {
   const std::string session = params.value("sessionId", "");
   auto found = pages_.find(session);
-  connection_->remove_event_handler(session);
-  connection_->fail_session(session);
   if (found == pages_.end()) return;
   auto page = found->second;
   pages_.erase(found);
@@ -186,12 +178,11 @@ std::vector<std::shared_ptr<BrowserContext>> Browser::contexts() const {
 asio::awaitable<std::shared_ptr<BrowserContext>> Browser::new_context(NewContextOptions options) {
   auto self = shared_from_this();
   Json params = {{"disposeOnDetach", true}};
-  Json reply = co_await connection_->call("Target.createBrowserContext", std::move(params), "",
+  Json reply = co_await connection_->call("Target.createBrowserContext", std::move(params),
                                           deadline_after(DEFAULT_TIMEOUT_MS));
   const std::string id = reply.value("browserContextId", "");
-  auto context = std::make_shared<BrowserContext>(
-      weak_from_this(), id,
-      PageSetup{.viewport = options.viewport, .locale = options.locale, .user_agent = user_agent_});
+  auto context = std::make_shared<BrowserContext>(BrowserContext::Key{}, weak_from_this(), id,
+                                                  page_setup(options.viewport, options.locale));
   contexts_[id] = context;
   const Json& state = options.storage_state;
   if (state.is_object()) {
@@ -205,6 +196,14 @@ asio::awaitable<std::shared_ptr<BrowserContext>> Browser::new_context(NewContext
     throw InputError("storage_state 必须是 JSON 对象（含 cookies 与 origins）");
   }
   co_return context;
+}
+
+PageSetup Browser::page_setup(std::optional<Viewport> viewport,
+                              std::optional<std::string> locale) const {
+  return PageSetup{.viewport = std::move(viewport),
+                   .locale = std::move(locale),
+                   .user_agent = user_agent_,
+                   .proxy_auth = proxy_auth_};
 }
 
 asio::awaitable<void> Browser::close() {
@@ -231,7 +230,7 @@ asio::awaitable<std::shared_ptr<Browser>> launch(LaunchOptions options) {
     throw LaunchError("Executable doesn't exist：" + options.executable->string());
   }
   const fs::path scratch = make_scratch_dir();
-  auto browser = std::make_shared<Browser>(co_await asio::this_coro::executor);
+  auto browser = std::make_shared<Browser>(Browser::Key{}, co_await asio::this_coro::executor);
   std::error_code ec;
   fs::create_directories(scratch / "profile", ec);
   // Named, not a temporary inside co_await: GCC 12 destroys such temporaries twice.
@@ -260,10 +259,11 @@ asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
     extra.push_back("--window-size=" + std::to_string(options.viewport->width) + "," +
                     std::to_string(options.viewport->height));
   }
-  auto browser = std::make_shared<Browser>(co_await asio::this_coro::executor);
-  // The context exists before the first tab attaches, so that tab lands in it.
+  auto browser = std::make_shared<Browser>(Browser::Key{}, co_await asio::this_coro::executor);
+  // The context exists before the first tab attaches, so that tab lands in it. The browser's
+  // user agent is not known yet; a page that needs it asks.
   auto context = std::make_shared<BrowserContext>(
-      browser, "", PageSetup{.viewport = options.viewport, .locale = options.locale});
+      BrowserContext::Key{}, browser, "", browser->page_setup(options.viewport, options.locale));
   browser->adopt_persistent_context(context);
   context->keep_browser_alive(browser);
   Browser::Start start{.executable = executable,

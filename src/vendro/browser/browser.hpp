@@ -10,7 +10,8 @@
 // grace; a browser on a temporary profile has nothing to save and is killed at once.
 //
 // Inside coroutines, pass options structs as named variables: GCC 12 destroys a braced temporary
-// written inside a co_await expression twice.
+// written inside a co_await expression twice. For the same reason awaited operations take no
+// default arguments; the shorter overloads stand in for them.
 
 #include <sys/types.h>
 
@@ -73,10 +74,18 @@ asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
 
 class Browser : public std::enable_shared_from_this<Browser> {
  public:
-  explicit Browser(asio::any_io_executor executor);
+  // Only the launch functions make browsers.
+  class Key {
+    friend asio::awaitable<std::shared_ptr<Browser>> launch(LaunchOptions options);
+    friend asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
+        PersistentContextOptions options);
+    Key() = default;
+  };
+  Browser(Key, asio::any_io_executor executor);
   ~Browser();
 
   // A fresh context (no cookies or storage of any other context), filled from `storage_state`.
+  // Throws InputError for a storage state that is not an object of cookies and origins.
   asio::awaitable<std::shared_ptr<BrowserContext>> new_context(NewContextOptions options);
   asio::awaitable<std::shared_ptr<BrowserContext>> new_context() {
     return new_context(NewContextOptions{});
@@ -93,7 +102,12 @@ class Browser : public std::enable_shared_from_this<Browser> {
   // The browser's process id (its process group id too).
   pid_t pid() const { return process_ ? process_->pid() : -1; }
 
-  // --- used by contexts and launch ---
+ private:
+  friend class BrowserContext;
+  friend asio::awaitable<std::shared_ptr<Browser>> launch(LaunchOptions options);
+  friend asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
+      PersistentContextOptions options);
+
   struct Start {
     std::filesystem::path executable;
     std::vector<std::string> args;
@@ -102,14 +116,14 @@ class Browser : public std::enable_shared_from_this<Browser> {
   };
   asio::awaitable<void> start(Start start);
   const std::shared_ptr<Connection>& connection() const { return connection_; }
-  asio::any_io_executor executor() const { return executor_; }
   void adopt_persistent_context(const std::shared_ptr<BrowserContext>& context);
   // The page attached with `target_id`, once it is set up.
   asio::awaitable<std::shared_ptr<Page>> page_for_target(std::string target_id, Deadline deadline);
   void forget_context(const std::string& id) { contexts_.erase(id); }
   Notifier& pages_changed() { return pages_changed_; }
+  // What pages of a context opened here are set up with.
+  PageSetup page_setup(std::optional<Viewport> viewport, std::optional<std::string> locale) const;
 
- private:
   void handle_event(std::string_view method, const Json& params);
   void on_attached(const Json& params);
   void on_detached(const Json& params);
@@ -123,6 +137,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::string user_agent_;
   bool closing_ = false;
   bool keeps_profile_ = false;  // launched on a persistent profile
+  std::optional<ProxyAuth> proxy_auth_;
   std::map<std::string, std::shared_ptr<BrowserContext>> contexts_;  // made by new_context
   std::weak_ptr<BrowserContext> persistent_;                         // the default context
   std::map<std::string, std::shared_ptr<Page>> pages_;               // by session id
@@ -131,7 +146,14 @@ class Browser : public std::enable_shared_from_this<Browser> {
 
 class BrowserContext : public std::enable_shared_from_this<BrowserContext> {
  public:
-  BrowserContext(std::weak_ptr<Browser> browser, std::string id, PageSetup setup);
+  // Only browsers make contexts.
+  class Key {
+    friend class Browser;
+    friend asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
+        PersistentContextOptions options);
+    Key() = default;
+  };
+  BrowserContext(Key, std::weak_ptr<Browser> browser, std::string id, PageSetup setup);
   ~BrowserContext();
 
   // The open pages, oldest first.
@@ -149,14 +171,17 @@ class BrowserContext : public std::enable_shared_from_this<BrowserContext> {
   std::shared_ptr<Browser> browser() const { return browser_.lock(); }
   const std::string& id() const { return id_; }
 
-  // --- used by the browser ---
+ private:
+  friend class Browser;
+  friend asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
+      PersistentContextOptions options);
+
   const PageSetup& page_setup() const { return setup_; }
   void add_page(std::shared_ptr<Page> page);
   void remove_page(const std::shared_ptr<Page>& page);
   void keep_browser_alive(std::shared_ptr<Browser> browser) { owner_ = std::move(browser); }
   asio::awaitable<void> set_local_storage(const Json& origins);
 
- private:
   std::weak_ptr<Browser> browser_;
   std::shared_ptr<Browser> owner_;  // persistent contexts own their browser
   std::string id_;                  // empty for the default context

@@ -9,7 +9,7 @@
 
 namespace vendro::browser {
 
-Connection::Connection(asio::any_io_executor executor, std::shared_ptr<PipeTransport> transport)
+Connection::Connection(asio::any_io_executor executor, std::shared_ptr<Transport> transport)
     : executor_(std::move(executor)), transport_(std::move(transport)) {}
 
 void Connection::start(std::function<void()> on_disconnect) {
@@ -74,11 +74,7 @@ std::shared_ptr<PendingCall> Connection::send(std::string method, Json params,
   auto call = std::make_shared<PendingCall>(executor_);
   call->method = method;
   call->session = session;
-  if (closed_) {
-    call->error = std::make_exception_ptr(TargetClosedError(CLOSED_MESSAGE));
-    call->done = true;
-    return call;
-  }
+  if (closed_) return failed_call(std::move(call->method));
   const std::uint64_t id = next_id_++;
   Json message = Json::object();
   message["id"] = id;
@@ -87,6 +83,14 @@ std::shared_ptr<PendingCall> Connection::send(std::string method, Json params,
   if (!session.empty()) message["sessionId"] = session;
   pending_.emplace(id, call);
   transport_->send(message.dump(-1, ' ', false, Json::error_handler_t::replace));
+  return call;
+}
+
+std::shared_ptr<PendingCall> Connection::failed_call(std::string method) {
+  auto call = std::make_shared<PendingCall>(executor_);
+  call->method = std::move(method);
+  call->error = std::make_exception_ptr(TargetClosedError(CLOSED_MESSAGE));
+  call->done = true;
   return call;
 }
 
@@ -103,9 +107,8 @@ asio::awaitable<Json> Connection::result(std::shared_ptr<PendingCall> call, Dead
   co_return std::move(*call->result);
 }
 
-asio::awaitable<Json> Connection::call(std::string method, Json params, std::string session,
-                                       Deadline deadline) {
-  auto pending = send(std::move(method), std::move(params), session);
+asio::awaitable<Json> Connection::call(std::string method, Json params, Deadline deadline) {
+  auto pending = send(std::move(method), std::move(params));
   co_return co_await result(std::move(pending), deadline);
 }
 

@@ -7,7 +7,7 @@
 
 namespace vendro::browser {
 
-BrowserContext::BrowserContext(std::weak_ptr<Browser> browser, std::string id, PageSetup setup)
+BrowserContext::BrowserContext(Key, std::weak_ptr<Browser> browser, std::string id, PageSetup setup)
     : browser_(std::move(browser)), id_(std::move(id)), setup_(std::move(setup)) {}
 
 BrowserContext::~BrowserContext() = default;
@@ -77,7 +77,7 @@ asio::awaitable<std::shared_ptr<Page>> BrowserContext::new_page() {
   const Deadline deadline = deadline_after(DEFAULT_TIMEOUT_MS);
   Json params = {{"url", "about:blank"}};
   if (!id_.empty()) params["browserContextId"] = id_;
-  Json reply = co_await browser->connection()->call("Target.createTarget", params, "", deadline);
+  Json reply = co_await browser->connection()->call("Target.createTarget", params, deadline);
   co_return co_await browser->page_for_target(reply.value("targetId", ""), deadline);
 }
 
@@ -89,7 +89,7 @@ asio::awaitable<void> BrowserContext::add_cookies(Json cookies) {
   auto browser = require_browser(browser_, closed_);
   Json params = {{"cookies", std::move(wire)}};
   if (!id_.empty()) params["browserContextId"] = id_;
-  co_await browser->connection()->call("Storage.setCookies", params, "",
+  co_await browser->connection()->call("Storage.setCookies", params,
                                        deadline_after(DEFAULT_TIMEOUT_MS));
 }
 
@@ -98,7 +98,7 @@ asio::awaitable<Json> BrowserContext::cookies() {
   auto browser = require_browser(browser_, closed_);
   Json params = Json::object();
   if (!id_.empty()) params["browserContextId"] = id_;
-  Json reply = co_await browser->connection()->call("Storage.getCookies", params, "",
+  Json reply = co_await browser->connection()->call("Storage.getCookies", params,
                                                     deadline_after(DEFAULT_TIMEOUT_MS));
   Json out = Json::array();
   for (const auto& c : reply.value("cookies", Json::array())) {
@@ -125,7 +125,7 @@ asio::awaitable<void> BrowserContext::set_local_storage(const Json& origins) {
     for (const auto& entry : origins) {
       const std::string origin = entry.value("origin", "");
       if (origin.empty()) throw InputError("storage_state 的 origins 项缺少 origin");
-      GotoOptions load{.wait_until = "load"};
+      GotoOptions load{.wait_until = LoadState::load};
       co_await page->goto_url(origin, load);
       co_await page->evaluate(
           "(items) => { for (const item of items) localStorage.setItem(item.name, item.value); }",
@@ -150,7 +150,7 @@ asio::awaitable<void> BrowserContext::close() {
   if (!browser || !browser->is_connected()) co_return;
   try {
     Json params = {{"browserContextId", id_}};
-    co_await browser->connection()->call("Target.disposeBrowserContext", std::move(params), "",
+    co_await browser->connection()->call("Target.disposeBrowserContext", std::move(params),
                                          deadline_after(DEFAULT_TIMEOUT_MS));
   } catch (const TargetClosedError&) {
   }

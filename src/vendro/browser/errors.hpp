@@ -22,6 +22,14 @@ VENDRO_DEFINE_ERROR(NavigationError, BrowserError, "BROWSER_NAVIGATION_ERROR");
 VENDRO_DEFINE_ERROR(ProtocolError, BrowserError, "BROWSER_PROTOCOL_ERROR");
 // Script evaluated in the page threw, or its result could not be returned.
 VENDRO_DEFINE_ERROR(EvaluationError, BrowserError, "BROWSER_EVALUATION_ERROR");
+// A locator that must name one element matched several; the message lists the first of them.
+VENDRO_DEFINE_ERROR(StrictModeError, BrowserError, "BROWSER_STRICT_MODE_VIOLATION");
+// A selector the engine cannot parse; the message quotes it.
+VENDRO_DEFINE_ERROR(SelectorError, BrowserError, "BROWSER_MALFORMED_SELECTOR");
+// fill() on an element that can never take text: a <div>, a checkbox, a file input.
+VENDRO_DEFINE_ERROR(NotFillableError, BrowserError, "BROWSER_NOT_FILLABLE");
+// A value the element refuses: text typed into a number input, a malformed date.
+VENDRO_DEFINE_ERROR(InvalidValueError, BrowserError, "BROWSER_INVALID_VALUE");
 // A response body is unavailable (redirect, failed load, evicted) or is not what was asked for.
 VENDRO_DEFINE_ERROR(ResponseBodyError, BrowserError, "BROWSER_RESPONSE_BODY_ERROR");
 

@@ -102,6 +102,31 @@ bool context_went_away(const std::string& message) {
 
 }  // namespace
 
+asio::awaitable<Json> Page::in_current_document(
+    const std::function<asio::awaitable<Json>()>& attempt, Deadline deadline, int max_attempts) {
+  for (int round = 1;; ++round) {
+    const std::uint64_t document = document_number_;
+    std::string failure;
+    try {
+      co_return co_await attempt();
+    } catch (const ProtocolError& error) {
+      failure = error.what();
+    }
+    ensure_open();
+    if (!context_went_away(failure) || round >= max_attempts) {
+      throw EvaluationError("页面脚本无法执行：" + failure);
+    }
+    if (Clock::now() >= deadline) {
+      throw TimeoutError("超时：页面不断更换文档，脚本无法执行（当前页面 " + url_ + "）");
+    }
+    // The document went away under the script (a navigation, or one on its way): run it again
+    // in the next one once that is there.
+    co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
+                                 std::min(deadline, Clock::now() + std::chrono::seconds(1)));
+    ensure_open();
+  }
+}
+
 asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> argument,
                                      long long timeout_ms) {
   ensure_open();
@@ -115,83 +140,60 @@ asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> arg
                        {"awaitPromise", true},
                        {"userGesture", true}};
   const Deadline deadline = deadline_after(timeout_ms);
+  // A page's own script is not idempotent: it runs again after a navigation only twice.
   constexpr int MAX_ATTEMPTS = 3;
-  for (int attempt = 1;; ++attempt) {
-    const std::uint64_t document = document_number_;
-    Json reply;
-    bool retry = false;
-    try {
-      reply = co_await connection_->call("Runtime.evaluate", params, session_, deadline);
-    } catch (const TimeoutError&) {
-      throw_timeout(timeout_ms, "page.evaluate，当前页面 " + url_);
-    } catch (const ProtocolError& error) {
-      // A navigation (such as a new tab's first one) replaced the document under the script:
-      // run it again in the new document once that is there.
-      retry = attempt < MAX_ATTEMPTS && !closed_ && context_went_away(error.what());
-      if (!retry) {
-        ensure_open();
-        std::throw_with_nested(EvaluationError("页面脚本无法执行：" + std::string(error.what())));
-      }
-    }
-    if (retry) {
-      co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
-                                   std::min(deadline, Clock::now() + std::chrono::seconds(1)));
-      ensure_open();
-      continue;
-    }
-    if (reply.contains("exceptionDetails")) {
-      throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
-    }
-    co_return value_of(reply["result"]);
+  Json reply;
+  try {
+    reply = co_await in_current_document(
+        [&]() { return session_->call("Runtime.evaluate", params, deadline); }, deadline,
+        MAX_ATTEMPTS);
+  } catch (const TimeoutError&) {
+    throw_timeout(timeout_ms, "page.evaluate，当前页面 " + url_);
   }
+  if (reply.contains("exceptionDetails")) {
+    throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
+  }
+  co_return value_of(reply["result"]);
 }
 
-asio::awaitable<Json> Page::call_selector_engine(const std::string& call, Deadline deadline) {
+asio::awaitable<Json> Page::call_selector_engine(const std::function<std::string()>& make_call,
+                                                 Deadline deadline) {
   ensure_open();
   auto self = shared_from_this();
-  for (;;) {
-    const std::uint64_t document = document_number_;
-    std::string failure;
+  auto attempt = [&]() -> asio::awaitable<Json> {
+    if (engine_context_ == 0 || engine_document_ != document_number_) {
+      const std::uint64_t document = document_number_;
+      Json where = {{"frameId", main_frame_id_}, {"worldName", ENGINE_WORLD}};
+      engine_context_ = 0;
+      Json world = co_await session_->call("Page.createIsolatedWorld", std::move(where), deadline);
+      engine_context_ = world.value("executionContextId", 0LL);
+      engine_document_ = document;
+      engine_installed_ = false;
+    }
+    const long long context = engine_context_;
+    const std::string call = make_call();
+    // The engine's source defines the global once; sending it again is harmless.
+    Json params = {{"expression",
+                    engine_installed_ ? call : std::string(SELECTOR_ENGINE_SOURCE) + "\n;" + call},
+                   {"contextId", context},
+                   {"returnByValue", true},
+                   {"awaitPromise", true}};
     try {
-      if (engine_context_ == 0 || engine_document_ != document) {
-        Json where = Json::object();
-        where["frameId"] = main_frame_id_;
-        where["worldName"] = ENGINE_WORLD;
-        Json world =
-            co_await connection_->call("Page.createIsolatedWorld", where, session_, deadline);
-        engine_context_ = world.value("executionContextId", 0LL);
-        engine_document_ = document;
-        engine_installed_ = false;
-      }
-      const long long context = engine_context_;
-      // The engine's source defines the global once; sending it again is harmless.
-      const Json params = {
-          {"expression",
-           engine_installed_ ? call : std::string(SELECTOR_ENGINE_SOURCE) + "\n;" + call},
-          {"contextId", context},
-          {"returnByValue", true},
-          {"awaitPromise", true}};
-      Json reply = co_await connection_->call("Runtime.evaluate", params, session_, deadline);
+      Json reply = co_await session_->call("Runtime.evaluate", std::move(params), deadline);
       if (engine_context_ == context) engine_installed_ = true;
-      if (reply.contains("exceptionDetails")) {
-        throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
-      }
-      co_return value_of(reply["result"]);
-    } catch (const ProtocolError& error) {
-      failure = error.what();
+      co_return reply;
+    } catch (const ProtocolError&) {
+      engine_context_ = 0;  // the world went with its document: make a new one next time
+      throw;
     }
-    // The world went with its document (a navigation, or one on its way): make a new one in
-    // the next document, for as long as the caller's time allows.
-    engine_context_ = 0;
-    ensure_open();
-    if (!context_went_away(failure)) throw EvaluationError("页面脚本无法执行：" + failure);
-    if (Clock::now() >= deadline) {
-      throw TimeoutError("超时：页面不断更换文档，选择器脚本无法执行（当前页面 " + url_ + "）");
-    }
-    co_await changed_.wait_until([&] { return closed_ || document_number_ != document; },
-                                 std::min(deadline, Clock::now() + std::chrono::seconds(1)));
-    ensure_open();
+  };
+  // The engine's calls only read the page or wait, so they may run again for as long as the
+  // caller's time allows.
+  Json reply = co_await in_current_document(attempt, deadline, std::numeric_limits<int>::max());
+  if (reply.contains("exceptionDetails")) {
+    throw EvaluationError("页面脚本出错：" + exception_text(reply["exceptionDetails"]));
   }
+  co_return value_of(reply["result"]);
 }
 
 asio::awaitable<std::string> Page::content() {
@@ -209,7 +211,7 @@ asio::awaitable<std::string> Page::screenshot(ScreenshotOptions options) {
   auto self = shared_from_this();
   Json params = {{"format", "png"}};
   if (options.full_page) {
-    Json metrics = co_await connection_->call("Page.getLayoutMetrics", Json::object(), session_);
+    Json metrics = co_await session_->call("Page.getLayoutMetrics", Json::object());
     const Json& size =
         metrics.contains("cssContentSize") ? metrics["cssContentSize"] : metrics["contentSize"];
     params["captureBeyondViewport"] = true;
@@ -219,8 +221,8 @@ asio::awaitable<std::string> Page::screenshot(ScreenshotOptions options) {
                       {"height", std::ceil(size.value("height", 1.0))},
                       {"scale", 1}};
   }
-  Json shot = co_await connection_->call("Page.captureScreenshot", params, session_,
-                                         deadline_after(DEFAULT_TIMEOUT_MS));
+  Json shot =
+      co_await session_->call("Page.captureScreenshot", params, deadline_after(DEFAULT_TIMEOUT_MS));
   co_return base64_decode(shot.value("data", ""));
 }
 

@@ -2,10 +2,8 @@
 
 #include "vendro/browser/locator.hpp"
 
-#include <asio/redirect_error.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
-#include <asio/use_awaitable.hpp>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string_view>
 
@@ -16,13 +14,12 @@ namespace vendro::browser {
 
 namespace {
 
-std::string quoted(const std::string& text) {
+std::string json_quoted(const std::string& text) {
   return Json(text).dump();
 }
 
-// The state an unfinished attempt was waiting for, from the engine's reason.
-std::string awaited_state(const Json& answer) {
-  const std::string reason = answer.value("reason", "");
+// The state a wait that ran out was waiting for, from the page's last reason.
+std::string awaited_state(const std::string& reason) {
   if (reason == "missing" || reason == "element is not attached to the DOM") return "元素出现";
   if (reason == "element is not visible") return "元素可见";
   if (reason == "element is not enabled") return "元素可用（当前为禁用）";
@@ -37,36 +34,46 @@ std::string awaited_state(const Json& answer) {
   return reason.empty() ? "元素就绪" : "元素就绪（" + reason + "）";
 }
 
-// Pauses between checks, like a person glancing again: soon at first, then less often.
-constexpr int RETRY_DELAYS_MS[] = {0, 20, 50, 100, 100, 500};
-
-// Waits the back-off delay of retry `attempt`, never past `deadline`. False when the deadline
-// has already passed, so the caller stops retrying.
-asio::awaitable<bool> pause_before_retry(asio::steady_timer& pause, Deadline deadline,
-                                         std::size_t attempt) {
-  const auto now = Clock::now();
-  if (now >= deadline) co_return false;
-  constexpr std::size_t STEPS = std::size(RETRY_DELAYS_MS);
-  auto delay = std::chrono::milliseconds(RETRY_DELAYS_MS[std::min(attempt, STEPS - 1)]);
-  pause.expires_at(std::min(deadline, now + delay));
-  std::error_code ec;
-  co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
-  co_return true;
-}
+// How long past the page's own deadline the driver waits for its answer: a page too busy to
+// answer (a script in an endless loop) must not hang the caller.
+constexpr auto SAFETY_MARGIN = std::chrono::seconds(2);
 
 }  // namespace
+
+ElementState parse_element_state(std::string_view text) {
+  if (text == "attached") return ElementState::attached;
+  if (text == "detached") return ElementState::detached;
+  if (text == "visible") return ElementState::visible;
+  if (text == "hidden") return ElementState::hidden;
+  throw InputError("未知的元素状态：\"" + std::string(text) +
+                   "\"（可用：attached、detached、visible、hidden）");
+}
+
+std::string_view to_string(ElementState state) {
+  switch (state) {
+    case ElementState::attached:
+      return "attached";
+    case ElementState::detached:
+      return "detached";
+    case ElementState::visible:
+      return "visible";
+    case ElementState::hidden:
+      return "hidden";
+  }
+  return "visible";
+}
 
 Locator::Locator(std::shared_ptr<Page> page, Json steps, std::string description)
     : page_(std::move(page)), steps_(std::move(steps)), description_(std::move(description)) {}
 
 Locator Page::locator(const std::string& selector) {
   return Locator(shared_from_this(), Json::array({{{"selector", selector}}}),
-                 "locator(" + quoted(selector) + ")");
+                 "locator(" + json_quoted(selector) + ")");
 }
 
 Locator Page::get_by_text(const std::string& text) {
   return Locator(shared_from_this(), Json::array({{{"text", text}}}),
-                 "get_by_text(" + quoted(text) + ")");
+                 "get_by_text(" + json_quoted(text) + ")");
 }
 
 Locator Locator::with_step(Json step, const std::string& suffix) const {
@@ -82,131 +89,150 @@ Locator Locator::nth(int index) const {
 }
 
 Locator Locator::locator(const std::string& selector) const {
-  return with_step({{"selector", selector}}, ".locator(" + quoted(selector) + ")");
+  return with_step({{"selector", selector}}, ".locator(" + json_quoted(selector) + ")");
+}
+
+Locator Locator::get_by_text(const std::string& text) const {
+  return with_step({{"text", text}}, ".get_by_text(" + json_quoted(text) + ")");
 }
 
 Locator Locator::filter(const std::string& has_text) const {
-  return with_step({{"hasText", has_text}}, ".filter(has_text=" + quoted(has_text) + ")");
+  return with_step({{"hasText", has_text}}, ".filter(has_text=" + json_quoted(has_text) + ")");
 }
 
-asio::awaitable<Json> Locator::attempt(const std::string& action, const Json& argument,
-                                       Deadline deadline) const {
-  const std::string call = "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " +
-                           quoted(action) +
-                           (argument.is_null() ? "" : ", " + to_compact_json(argument)) + ")";
-  Json answer;
-  try {
-    answer = co_await page_->call_selector_engine(call, deadline);
-  } catch (const EvaluationError& error) {
-    throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" + error.what());
-  }
-  if (answer.value("reason", "") == "strict") {
+void Locator::throw_if_refused(const Json& answer, const std::string& action) const {
+  const std::string reason = answer.value("reason", "");
+  if (reason == "strict") {
     std::string found;
     for (const Json& element : answer.value("elements", Json::array())) {
       if (found.size() > 300) break;
-      found += "\n  " + element.get<std::string>();
+      if (element.is_string()) found += "\n  " + element.get<std::string>();
     }
-    throw BrowserError("strict mode violation：" + description_ + " 匹配到 " +
-                       std::to_string(answer.value("count", 0)) + " 个元素，" + action +
-                       " 需要唯一的元素（可用 .first 或 .nth() 缩小范围）：" + found);
+    throw StrictModeError("strict mode violation：" + description_ + " 匹配到 " +
+                          std::to_string(answer.value("count", 0)) + " 个元素，" + action +
+                          " 需要唯一的元素（可用 .first 或 .nth() 缩小范围）：" + found);
+  }
+  if (reason != "error") return;
+  const std::string kind = answer.value("kind", "");
+  const std::string message = description_ + " 无法 " + action + "：" + answer.value("message", "");
+  if (kind == "selector") throw SelectorError(message);
+  if (kind == "notFillable") throw NotFillableError(message);
+  if (kind == "invalidValue") throw InvalidValueError(message);
+  throw BrowserError(message);
+}
+
+asio::awaitable<Json> Locator::check_now(const std::string& action) const {
+  const std::string call =
+      "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " + json_quoted(action) + ")";
+  Json answer;
+  try {
+    answer = co_await page_->call_selector_engine([&] { return call; },
+                                                  deadline_after(DEFAULT_TIMEOUT_MS));
+  } catch (const EvaluationError& error) {
+    throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" + error.what());
+  }
+  throw_if_refused(answer, action);
+  co_return answer;
+}
+
+asio::awaitable<Json> Locator::when_ready(const std::string& action, const Json& argument,
+                                          const std::string& what, long long timeout_ms,
+                                          const std::string& awaited) const {
+  const Deadline deadline = deadline_after(timeout_ms);
+  const std::string head = "globalThis.__vendro.waitForAction(" + to_compact_json(steps_) + ", " +
+                           json_quoted(action) + ", " + to_compact_json(argument) + ", ";
+  // Built again for each document the wait lands in, with the time then left.
+  auto make_call = [&] {
+    if (deadline == NO_DEADLINE) return head + "null)";
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return head + std::to_string(std::max<long long>(0, left.count())) + ")";
+  };
+  const Deadline safety = deadline == NO_DEADLINE ? NO_DEADLINE : deadline + SAFETY_MARGIN;
+  const std::string timeout_text =
+      "超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + what + "，等待";
+  Json answer;
+  try {
+    answer = co_await page_->call_selector_engine(make_call, safety);
+  } catch (const TimeoutError&) {
+    throw TimeoutError(timeout_text + (awaited.empty() ? awaited_state("") : awaited) +
+                       "（页面没有回应）");
+  } catch (const EvaluationError& error) {
+    throw BrowserError(description_ + " 无法在页面中执行 " + what + "：" + error.what());
+  }
+  throw_if_refused(answer, what);
+  if (answer.value("reason", "") == "timeout") {
+    throw TimeoutError(timeout_text +
+                       (awaited.empty() ? awaited_state(answer.value("last", "")) : awaited));
   }
   co_return answer;
 }
 
-asio::awaitable<Json> Locator::retry(const std::string& action, const Json& argument,
-                                     const std::string& what, long long timeout_ms,
-                                     std::function<bool(const Json&)> done,
-                                     const std::string& awaited) const {
-  const Deadline deadline = deadline_after(timeout_ms);
-  asio::steady_timer pause(co_await asio::this_coro::executor);
-  Json answer;
-  for (std::size_t round = 0;; ++round) {
-    try {
-      answer = co_await attempt(action, argument, deadline);
-    } catch (const TimeoutError&) {
-      break;  // the deadline passed while the page was still checking
-    }
-    if (done ? done(answer) : answer.value("ok", false)) co_return answer;
-    if (!co_await pause_before_retry(pause, deadline, round)) break;
-  }
-  throw TimeoutError("超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + what +
-                     "，等待" + (awaited.empty() ? awaited_state(answer) : awaited));
-}
-
 asio::awaitable<int> Locator::count() const {
-  Json answer = co_await attempt("count", nullptr, deadline_after(DEFAULT_TIMEOUT_MS));
+  Json answer = co_await check_now("count");
   co_return answer.value("count", 0);
 }
 
 asio::awaitable<void> Locator::click(ActionOptions options) const {
-  Json at = co_await retry("click", nullptr, "click()", options.timeout_ms, nullptr, "");
-  const double x = at["x"].get<double>();
-  const double y = at["y"].get<double>();
-  auto& connection = page_->connection();
-  const std::string& session = page_->session();
-  // Sent together, answered in order: one round trip for the whole click.
-  auto moved = connection->send("Input.dispatchMouseEvent",
-                                {{"type", "mouseMoved"}, {"x", x}, {"y", y}}, session);
-  auto pressed = connection->send(
-      "Input.dispatchMouseEvent",
-      {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}},
-      session);
-  auto released = connection->send(
-      "Input.dispatchMouseEvent",
-      {{"type", "mouseReleased"}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}},
-      session);
-  co_await connection->result(moved);
-  co_await connection->result(pressed);
-  co_await connection->result(released);
+  const Json none;
+  Json at = co_await when_ready("click", none, "click()", options.timeout_ms, "");
+  co_await page_->mouse().click(at.value("x", 0.0), at.value("y", 0.0));
 }
 
 asio::awaitable<void> Locator::fill(std::string value, ActionOptions options) const {
-  // The engine focuses the element and selects its content; typed text then replaces it.
-  Json answer = co_await retry("fill", Json(value), "fill()", options.timeout_ms, nullptr, "");
-  if (answer.value("needsInput", false)) {
-    Json params = {{"text", value}};
-    co_await page_->connection()->call("Input.insertText", std::move(params), page_->session());
-  }
+  // The page focuses the element and selects its content; typed text then replaces it.
+  const Json text = value;
+  Json answer = co_await when_ready("fill", text, "fill()", options.timeout_ms, "");
+  if (answer.value("needsInput", false)) co_await page_->keyboard().insert_text(std::move(value));
+}
+
+asio::awaitable<void> Locator::press(std::string key, ActionOptions options) const {
+  const Json none;
+  co_await when_ready("focus", none, "press(" + json_quoted(key) + ")", options.timeout_ms, "");
+  co_await page_->keyboard().press(std::move(key));
 }
 
 asio::awaitable<bool> Locator::is_visible() const {
-  Json answer = co_await attempt("isVisible", nullptr, deadline_after(DEFAULT_TIMEOUT_MS));
+  Json answer = co_await check_now("isVisible");
   co_return answer.value("visible", false);
 }
 
 asio::awaitable<std::string> Locator::inner_text(ActionOptions options) const {
-  Json answer =
-      co_await retry("innerText", nullptr, "inner_text()", options.timeout_ms, nullptr, "");
+  const Json none;
+  Json answer = co_await when_ready("innerText", none, "inner_text()", options.timeout_ms, "");
   co_return answer.value("text", "");
 }
 
 asio::awaitable<void> Locator::scroll_into_view_if_needed(ActionOptions options) const {
-  co_await retry("settle", nullptr, "scroll_into_view_if_needed()", options.timeout_ms, nullptr,
-                 "");
+  const Json none;
+  co_await when_ready("settle", none, "scroll_into_view_if_needed()", options.timeout_ms, "");
 }
 
 asio::awaitable<void> Locator::wait_for(WaitForOptions options) const {
-  const std::string& state = options.state;
-  const std::string what = "wait_for(state=\"" + state + "\")";
-  if (state == "visible" || state == "attached") {
-    const Json states = Json::array({state});
-    co_await retry("states", states, what, options.timeout_ms, nullptr, "");
-  } else if (state == "hidden") {
-    auto hidden = [](const Json& answer) { return !answer.value("visible", true); };
-    const std::string awaited = "元素隐藏或消失";
-    co_await retry("isVisible", nullptr, what, options.timeout_ms, hidden, awaited);
-  } else if (state == "detached") {
-    auto gone = [](const Json& answer) { return answer.value("count", 1) == 0; };
-    const std::string awaited = "元素消失";
-    co_await retry("count", nullptr, what, options.timeout_ms, gone, awaited);
-  } else {
-    throw InputError("wait_for 的 state 只能是 visible、hidden、attached 或 detached，收到：" +
-                     state);
+  const std::string state(to_string(options.state));
+  const Json argument = state;
+  std::string awaited;
+  switch (options.state) {
+    case ElementState::attached:
+      awaited = "元素出现";
+      break;
+    case ElementState::detached:
+      awaited = "元素消失";
+      break;
+    case ElementState::visible:
+      awaited = "元素可见";
+      break;
+    case ElementState::hidden:
+      awaited = "元素隐藏或消失";
+      break;
   }
+  co_await when_ready("waitFor", argument, "wait_for(state=\"" + state + "\")", options.timeout_ms,
+                      awaited);
 }
 
 asio::awaitable<std::string> Locator::screenshot(ActionOptions options) const {
-  Json at = co_await retry("settle", nullptr, "screenshot()", options.timeout_ms, nullptr, "");
+  const Json none;
+  Json at = co_await when_ready("settle", none, "screenshot()", options.timeout_ms, "");
   const Json& rect = at["rect"];
   Json params = {{"format", "png"},
                  {"captureBeyondViewport", true},
@@ -216,8 +242,7 @@ asio::awaitable<std::string> Locator::screenshot(ActionOptions options) const {
                    {"width", std::max(1.0, std::ceil(rect["width"].get<double>()))},
                    {"height", std::max(1.0, std::ceil(rect["height"].get<double>()))},
                    {"scale", 1}}}};
-  Json shot = co_await page_->connection()->call("Page.captureScreenshot", std::move(params),
-                                                 page_->session());
+  Json shot = co_await page_->session().call("Page.captureScreenshot", std::move(params));
   co_return base64_decode(shot.value("data", ""));
 }
 

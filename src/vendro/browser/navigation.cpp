@@ -11,7 +11,7 @@
 namespace vendro::browser {
 
 asio::awaitable<void> Page::goto_url(std::string url, GotoOptions options) {
-  const LoadState state = parse_load_state(options.wait_until);
+  const LoadState state = options.wait_until;
   ensure_open();
   auto self = shared_from_this();
   const Deadline deadline = deadline_after(options.timeout_ms);
@@ -20,7 +20,7 @@ asio::awaitable<void> Page::goto_url(std::string url, GotoOptions options) {
   Json reply;
   try {
     Json params = {{"url", url}};
-    reply = co_await connection_->call("Page.navigate", std::move(params), session_, deadline);
+    reply = co_await session_->call("Page.navigate", std::move(params), deadline);
   } catch (const TimeoutError&) {
     throw_timeout(options.timeout_ms, what);
   } catch (const ProtocolError&) {
@@ -44,15 +44,15 @@ asio::awaitable<void> Page::goto_url(std::string url, GotoOptions options) {
   if (!ok) throw_timeout(options.timeout_ms, what);
 }
 
-asio::awaitable<void> Page::wait_for_load_state(std::string state_text, long long timeout_ms) {
-  const LoadState state = parse_load_state(state_text);
+asio::awaitable<void> Page::wait_for_load_state(LoadState state, long long timeout_ms) {
   ensure_open();
   auto self = shared_from_this();
   const bool ok = co_await changed_.wait_until([&] { return closed_ || reached(state); },
                                                deadline_after(timeout_ms));
   ensure_open();
   if (!ok) {
-    throw_timeout(timeout_ms, "page.wait_for_load_state(\"" + state_text + "\")，当前页面 " + url_);
+    throw_timeout(timeout_ms, "page.wait_for_load_state(\"" + std::string(to_string(state)) +
+                                  "\")，当前页面 " + url_);
   }
 }
 

@@ -10,13 +10,28 @@ namespace vendro::browser {
 
 namespace {
 
-Json string_map(const Json& wire) {
-  Json out = Json::object();
-  if (!wire.is_object()) return out;
+// The protocol gives headers as an object whose repeated lines are joined by "\n".
+std::vector<Header> header_lines(const Json& wire) {
+  std::vector<Header> lines;
+  if (!wire.is_object()) return lines;
   for (const auto& [name, value] : wire.items()) {
-    out[name] = value.is_string() ? value.get<std::string>() : value.dump();
+    const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = text.find('\n', start);
+      lines.push_back({name, text.substr(start, end - start)});
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
   }
-  return out;
+  return lines;
+}
+
+std::string ascii_lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
 }
 
 std::optional<std::string> inline_post_data(const Json& request, bool* missing) {
@@ -41,11 +56,22 @@ std::optional<std::string> inline_post_data(const Json& request, bool* missing) 
 
 }  // namespace
 
-NetworkManager::NetworkManager(asio::any_io_executor executor,
-                               std::shared_ptr<Connection> connection, std::string session)
-    : executor_(std::move(executor)),
-      connection_(std::move(connection)),
-      session_(std::move(session)) {}
+Json lower_case_headers(const std::vector<Header>& lines) {
+  Json out = Json::object();
+  for (const auto& line : lines) {
+    const std::string name = ascii_lower(line.name);
+    auto found = out.find(name);
+    if (found == out.end()) {
+      out[name] = line.value;
+    } else {
+      found->get_ref<std::string&>() += (name == "set-cookie" ? "\n" : ", ") + line.value;
+    }
+  }
+  return out;
+}
+
+NetworkManager::NetworkManager(asio::any_io_executor executor, std::shared_ptr<Session> session)
+    : executor_(std::move(executor)), session_(std::move(session)) {}
 
 void NetworkManager::handle_event(std::string_view method, const Json& params) {
   if (method == "Network.requestWillBeSent") {
@@ -72,7 +98,8 @@ void NetworkManager::on_request_will_be_sent(const Json& params) {
   const Json& wire = params.contains("request") ? params["request"] : Json::object();
   request->url_ = wire.value("url", "") + wire.value("urlFragment", "");
   request->method_ = wire.value("method", "GET");
-  request->headers_ = string_map(wire.value("headers", Json::object()));
+  request->header_lines_ = header_lines(wire.value("headers", Json::object()));
+  request->headers_ = lower_case_headers(request->header_lines_);
   request->post_data_ = inline_post_data(wire, &request->post_data_missing_);
   request->resource_type_ = params.value("type", "Other");
   request->redirected_from_ = previous;
@@ -92,7 +119,8 @@ std::shared_ptr<Response> NetworkManager::make_response(const Json& wire,
   response->url_ = wire.value("url", request ? request->url() : std::string());
   response->status_ = wire.value("status", 0);
   response->status_text_ = wire.value("statusText", "");
-  response->headers_ = string_map(wire.value("headers", Json::object()));
+  response->header_lines_ = header_lines(wire.value("headers", Json::object()));
+  response->headers_ = lower_case_headers(response->header_lines_);
   response->request_ = std::move(request);
   response->redirect_ = redirect;
   return response;
@@ -187,8 +215,7 @@ void NetworkManager::emit_response(const std::shared_ptr<Response>& response) {
 asio::awaitable<void> NetworkManager::complete_post_data(std::shared_ptr<Request> request) {
   try {
     Json params = {{"requestId", request->id_}};
-    Json reply =
-        co_await connection_->call("Network.getRequestPostData", std::move(params), session_);
+    Json reply = co_await session_->call("Network.getRequestPostData", std::move(params));
     std::string data = reply.value("postData", "");
     if (reply.value("base64Encoded", false)) data = base64_decode(data);
     request->post_data_ = std::move(data);
@@ -222,7 +249,7 @@ asio::awaitable<std::string> NetworkManager::response_body(const Response& respo
   Json reply;
   try {
     Json params = {{"requestId", id}};
-    reply = co_await connection_->call("Network.getResponseBody", std::move(params), session_);
+    reply = co_await session_->call("Network.getResponseBody", std::move(params));
   } catch (const ProtocolError&) {
     std::throw_with_nested(
         ResponseBodyError("响应正文已不可用（页面可能已跳转或浏览器已丢弃）：" + response.url_));

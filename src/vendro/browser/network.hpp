@@ -13,21 +13,36 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
-#include "vendro/browser/connection.hpp"
 #include "vendro/browser/notifier.hpp"
+#include "vendro/browser/session.hpp"
 #include "vendro/core/json.hpp"
 
 namespace vendro::browser {
 
 class NetworkManager;
 
+// One header line as it went over the wire: name in the sender's spelling, one value.
+struct Header {
+  std::string name;
+  std::string value;
+  bool operator==(const Header&) const = default;
+};
+
+// Header lines to a map of lower-case names, as callers look them up ("content-type"). Several
+// lines of one name are joined with ", ", except set-cookie, whose lines are joined with "\n"
+// (a cookie's expiry date holds a comma).
+Json lower_case_headers(const std::vector<Header>& lines);
+
 class Request {
  public:
   const std::string& url() const { return url_; }
   const std::string& method() const { return method_; }
-  // Header names to values (several values of one header joined by "\n"), as the page sent them.
+  // Lower-case header names to values (see lower_case_headers).
   const Json& headers() const { return headers_; }
+  // The header lines as sent, names unchanged, one entry per value.
+  const std::vector<Header>& headers_array() const { return header_lines_; }
   // The request body as text, or nothing when there is none. Bodies the browser left out of the
   // event are fetched before any listener sees the request.
   const std::optional<std::string>& post_data() const { return post_data_; }
@@ -42,6 +57,7 @@ class Request {
   std::string url_;
   std::string method_;
   Json headers_ = Json::object();
+  std::vector<Header> header_lines_;
   std::optional<std::string> post_data_;
   bool post_data_missing_ = false;  // the browser has a body it did not include
   std::string resource_type_;
@@ -53,7 +69,10 @@ class Response {
   const std::string& url() const { return url_; }
   int status() const { return status_; }
   const std::string& status_text() const { return status_text_; }
+  // Lower-case header names to values (see lower_case_headers).
   const Json& headers() const { return headers_; }
+  // The header lines as received, names unchanged, one entry per value.
+  const std::vector<Header>& headers_array() const { return header_lines_; }
   std::shared_ptr<Request> request() const { return request_; }
   bool is_redirect() const { return redirect_; }
 
@@ -73,6 +92,7 @@ class Response {
   int status_ = 0;
   std::string status_text_;
   Json headers_ = Json::object();
+  std::vector<Header> header_lines_;
   std::shared_ptr<Request> request_;
   bool redirect_ = false;
 };
@@ -83,8 +103,7 @@ using ListenerId = std::uint64_t;
 
 class NetworkManager : public std::enable_shared_from_this<NetworkManager> {
  public:
-  NetworkManager(asio::any_io_executor executor, std::shared_ptr<Connection> connection,
-                 std::string session);
+  NetworkManager(asio::any_io_executor executor, std::shared_ptr<Session> session);
 
   // Feeds one Network.* event of the page's session.
   void handle_event(std::string_view method, const Json& params);
@@ -121,8 +140,7 @@ class NetworkManager : public std::enable_shared_from_this<NetworkManager> {
   asio::awaitable<void> complete_post_data(std::shared_ptr<Request> request);
 
   asio::any_io_executor executor_;
-  std::shared_ptr<Connection> connection_;
-  std::string session_;
+  std::shared_ptr<Session> session_;
   bool closed_ = false;
   Notifier loading_changed_;
   std::unordered_map<std::string, std::shared_ptr<Request>> requests_;  // by request id

@@ -42,14 +42,15 @@ std::string_view to_string(LoadState state) {
   return "load";
 }
 
-Page::Page(asio::any_io_executor executor, std::shared_ptr<Connection> connection,
-           std::string session, std::string target_id, std::weak_ptr<BrowserContext> context)
+Page::Page(Key, asio::any_io_executor executor, std::shared_ptr<Session> session,
+           std::string target_id, std::weak_ptr<BrowserContext> context)
     : executor_(executor),
-      connection_(std::move(connection)),
       session_(std::move(session)),
       target_id_(std::move(target_id)),
       context_(std::move(context)),
-      network_(std::make_shared<NetworkManager>(executor, connection_, session_)),
+      network_(std::make_shared<NetworkManager>(executor, session_)),
+      mouse_(session_),
+      keyboard_(session_),
       idle_timer_(executor) {}
 
 asio::awaitable<void> Page::initialize(PageSetup setup) {
@@ -60,12 +61,13 @@ asio::awaitable<void> Page::initialize(PageSetup setup) {
   // All set-up commands go out at once; the tab stays paused until the last one.
   std::vector<std::shared_ptr<PendingCall>> calls;
   auto send = [&](std::string method, Json params = Json::object()) {
-    auto call = connection_->send(std::move(method), std::move(params), session_);
+    auto call = session_->send(std::move(method), std::move(params));
     calls.push_back(call);
     return call;
   };
   if (setup.locale && setup.user_agent.empty()) {
-    Json version = co_await connection_->call("Browser.getVersion");
+    Json version =
+        co_await session_->connection()->call("Browser.getVersion", Json::object(), NO_DEADLINE);
     setup.user_agent = version.value("userAgent", "");
   }
   send("Page.enable");
@@ -85,9 +87,16 @@ asio::awaitable<void> Page::initialize(PageSetup setup) {
     send("Network.setUserAgentOverride",
          {{"userAgent", setup.user_agent}, {"acceptLanguage", *setup.locale}});
   }
+  proxy_auth_ = std::move(setup.proxy_auth);
+  if (proxy_auth_) {
+    // Chromium takes no proxy credentials on its command line (where every local user could read
+    // them): the proxy's challenge is answered here instead, which needs every request paused.
+    send("Fetch.enable",
+         {{"handleAuthRequests", true}, {"patterns", Json::array({{{"urlPattern", "*"}}})}});
+  }
   send("Runtime.runIfWaitingForDebugger");
   for (auto& call : calls) {
-    Json result = co_await connection_->result(call);
+    Json result = co_await session_->result(call);
     if (call != tree) continue;
     const Json& frame = result["frameTree"]["frame"];
     const std::string loader = frame.value("loaderId", "");
@@ -144,17 +153,44 @@ void Page::handle_event(std::string_view method, const Json& params) {
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") == main_frame_id_) url_ = params.value("url", url_);
     changed_.notify_all();
-  } else if (method == "Fetch.requestPaused") {
-    if (!blank_fulfilment_) return;
-    connection_->send(
-        "Fetch.fulfillRequest",
-        {{"requestId", params.value("requestId", "")},
-         {"responseCode", 200},
-         {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})},
-         {"body", base64_encode("<!DOCTYPE html><html></html>")}},
-        session_);
+  } else if (method.starts_with("Fetch.")) {
+    handle_fetch_event(method, params);
   } else if (method == "Inspector.targetCrashed") {
     mark_closed();
+  }
+}
+
+void Page::handle_fetch_event(std::string_view method, const Json& params) {
+  const std::string request_id = params.value("requestId", "");
+  if (method == "Fetch.requestPaused") {
+    if (blank_fulfilment_) {
+      session_->send(
+          "Fetch.fulfillRequest",
+          {{"requestId", request_id},
+           {"responseCode", 200},
+           {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", "text/html"}}})},
+           {"body", base64_encode("<!DOCTYPE html><html></html>")}});
+    } else {
+      session_->send("Fetch.continueRequest", {{"requestId", request_id}});
+    }
+  } else if (method == "Fetch.authRequired") {
+    // Our credentials go to the proxy once per request; a second challenge means they were
+    // refused, and answering again would only loop.
+    Json answer = {{"response", "Default"}};
+    const bool from_proxy =
+        params.contains("authChallenge") && params["authChallenge"].value("source", "") == "Proxy";
+    if (from_proxy && proxy_auth_) {
+      if (proxy_auth_tried_.insert(request_id).second) {
+        answer = {{"response", "ProvideCredentials"},
+                  {"username", proxy_auth_->username},
+                  {"password", proxy_auth_->password}};
+      } else {
+        answer = {{"response", "CancelAuth"}};
+      }
+    }
+    if (proxy_auth_tried_.size() > 4096) proxy_auth_tried_.clear();
+    session_->send("Fetch.continueWithAuth",
+                   {{"requestId", request_id}, {"authChallengeResponse", std::move(answer)}});
   }
 }
 
@@ -212,12 +248,12 @@ void Page::mark_closed() {
   ++idle_generation_;
   idle_timer_.cancel();
   network_->mark_closed();
-  connection_->fail_session(session_);
+  session_->detach();
   changed_.notify_all();
 }
 
 void Page::ensure_open() const {
-  if (closed_ || connection_->closed()) throw TargetClosedError(CLOSED_MESSAGE);
+  if (closed_ || session_->closed()) throw TargetClosedError(CLOSED_MESSAGE);
 }
 
 void Page::throw_timeout(long long timeout_ms, const std::string& what) const {
@@ -225,19 +261,19 @@ void Page::throw_timeout(long long timeout_ms, const std::string& what) const {
 }
 
 asio::awaitable<void> Page::close() {
-  if (closed_ || connection_->closed()) {
+  if (closed_ || session_->closed()) {
     mark_closed();
     co_return;
   }
   auto self = shared_from_this();
   try {
     Json params = {{"targetId", target_id_}};
-    co_await connection_->call("Target.closeTarget", std::move(params), "",
-                               deadline_after(DEFAULT_TIMEOUT_MS));
+    co_await session_->connection()->call("Target.closeTarget", std::move(params),
+                                          deadline_after(DEFAULT_TIMEOUT_MS));
   } catch (const TargetClosedError&) {
     // Gone already.
   }
-  co_await changed_.wait_until([&] { return closed_ || connection_->closed(); },
+  co_await changed_.wait_until([&] { return closed_ || session_->connection()->closed(); },
                                deadline_after(DEFAULT_TIMEOUT_MS));
   mark_closed();
 }
@@ -245,7 +281,8 @@ asio::awaitable<void> Page::close() {
 asio::awaitable<void> Page::fulfill_requests_with_blank_page() {
   blank_fulfilment_ = true;
   Json params = {{"patterns", Json::array({{{"urlPattern", "*"}}})}};
-  co_await connection_->call("Fetch.enable", std::move(params), session_);
+  if (proxy_auth_) params["handleAuthRequests"] = true;
+  co_await session_->call("Fetch.enable", std::move(params));
 }
 
 ListenerId Page::on_request(RequestHandler handler) {

@@ -1,8 +1,12 @@
 #pragma once
-// One browser tab: navigation and load states, script evaluation, network events, page HTML and
-// screenshots. Created by a BrowserContext; shared with the caller, who keeps it as long as
-// needed. Every operation is a coroutine on the browser's io_context (not thread-safe). After the
-// page, its context or the browser closed, operations throw TargetClosedError.
+// One browser tab: navigation and load states, script evaluation, network events, input, page
+// HTML and screenshots. Made by the browser when a tab attaches; callers get pages from a
+// BrowserContext and share them as long as needed. Every operation is a coroutine on the
+// browser's io_context (not thread-safe). After the page, its context or the browser closed,
+// operations throw TargetClosedError.
+//
+// Awaited operations take no default arguments (GCC 12 destroys a defaulted argument of an
+// awaited call twice); the shorter overloads stand in for them.
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
@@ -16,28 +20,31 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "vendro/browser/connection.hpp"
+#include "vendro/browser/input.hpp"
 #include "vendro/browser/network.hpp"
 #include "vendro/browser/notifier.hpp"
+#include "vendro/browser/session.hpp"
 #include "vendro/core/json.hpp"
 
 namespace vendro::browser {
 
+class Browser;
 class BrowserContext;
 class Locator;  // locator.hpp
 
-// How far a navigation must get: "commit" (the new document is committed), "domcontentloaded",
-// "load", or "networkidle" (load, then 500 ms with no request in flight).
+// How far a navigation must get: the new document is committed, its DOM is parsed, it fired
+// "load", or "load" then 500 ms with no request in flight.
 enum class LoadState { commit, domcontentloaded, load, networkidle };
 
-// Parses "commit" | "domcontentloaded" | "load" | "networkidle"; anything else throws InputError.
+// Text forms, for the command line and the tool server: "commit" | "domcontentloaded" | "load" |
+// "networkidle". Anything else throws InputError listing the valid names.
 LoadState parse_load_state(std::string_view text);
 std::string_view to_string(LoadState state);
 
 inline constexpr long long DEFAULT_TIMEOUT_MS = 30000;
 
 struct GotoOptions {
-  std::string wait_until = "load";
+  LoadState wait_until = LoadState::load;
   long long timeout_ms = DEFAULT_TIMEOUT_MS;  // 0 waits without limit
 };
 
@@ -50,11 +57,19 @@ struct Viewport {
   int height = 720;
 };
 
+// The username and password a proxy asks for, answered through the protocol (never put on the
+// browser's command line).
+struct ProxyAuth {
+  std::string username;
+  std::string password;
+};
+
 // What every page of a context is set up with when it appears.
 struct PageSetup {
   std::optional<Viewport> viewport;
   std::optional<std::string> locale;
   std::string user_agent;  // the browser's own, needed to override Accept-Language
+  std::optional<ProxyAuth> proxy_auth;
 };
 
 using RequestPredicate = std::function<bool(const Request&)>;
@@ -62,23 +77,27 @@ using ResponsePredicate = std::function<bool(const Response&)>;
 
 class Page : public std::enable_shared_from_this<Page> {
  public:
-  // Made by the browser when a tab attaches; callers get pages from a BrowserContext.
-  Page(asio::any_io_executor executor, std::shared_ptr<Connection> connection, std::string session,
-       std::string target_id, std::weak_ptr<BrowserContext> context);
+  // Only the browser makes pages (make_shared needs a public constructor; the key keeps it ours).
+  class Key {
+    friend class Browser;
+    Key() = default;
+  };
+  Page(Key, asio::any_io_executor executor, std::shared_ptr<Session> session, std::string target_id,
+       std::weak_ptr<BrowserContext> context);
 
   // Opens `url` and waits for `wait_until`. Throws NavigationError when the browser cannot open
   // it (the message names the network error and the URL), TimeoutError naming the URL, the state
   // and the time.
   asio::awaitable<void> goto_url(std::string url, GotoOptions options);
-  // Plain functions rather than default arguments: GCC 12 destroys a defaulted option struct
-  // twice when the call is awaited inside a coroutine.
   asio::awaitable<void> goto_url(std::string url) {
     return goto_url(std::move(url), GotoOptions{});
   }
-  // Waits until the current document reached `state`. Returns at once when it already has.
-  asio::awaitable<void> wait_for_load_state(std::string state,
-                                            long long timeout_ms = DEFAULT_TIMEOUT_MS);
-  asio::awaitable<void> wait_for_load_state() { return wait_for_load_state(std::string("load")); }
+  // Waits until the current document reached `state`; returns at once when it already has.
+  // `timeout_ms` 0 waits without limit.
+  asio::awaitable<void> wait_for_load_state(LoadState state, long long timeout_ms);
+  asio::awaitable<void> wait_for_load_state(LoadState state) {
+    return wait_for_load_state(state, DEFAULT_TIMEOUT_MS);
+  }
   // Sleeps `ms` milliseconds while the loop (and event handlers) keep running.
   asio::awaitable<void> wait_for_timeout(long long ms);
   // The main frame's URL as of the last navigation event.
@@ -88,16 +107,24 @@ class Page : public std::enable_shared_from_this<Page> {
   // that is a function (`() => ...`, `async (x) => ...`, `function ...`) is called with
   // `argument` (undefined when absent). Undefined gives null. Throws EvaluationError with the
   // page's error text when the script throws, TimeoutError after `timeout_ms` (0: no limit).
+  // A script cut short by a navigation runs again in the new document (up to twice).
   asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument,
-                                 long long timeout_ms = 0);
+                                 long long timeout_ms);
+  asio::awaitable<Json> evaluate(std::string script, std::optional<Json> argument) {
+    return evaluate(std::move(script), std::move(argument), 0);
+  }
   asio::awaitable<Json> evaluate(std::string script) {
-    return evaluate(std::move(script), std::optional<Json>());
+    return evaluate(std::move(script), std::nullopt, 0);
   }
 
   // Elements matching `selector` (see locator.hpp); resolved when an action runs.
   Locator locator(const std::string& selector);
   // The smallest elements whose text contains `text` (case and white space ignored).
   Locator get_by_text(const std::string& text);
+
+  // Real input events at viewport coordinates and to the focused element.
+  Mouse& mouse() { return mouse_; }
+  Keyboard& keyboard() { return keyboard_; }
 
   // Network events. Each event reaches each handler as its own coroutine on the browser's loop;
   // after remove_listener no further call starts. Exceptions of a handler end only that call.
@@ -106,10 +133,10 @@ class Page : public std::enable_shared_from_this<Page> {
   void remove_listener(ListenerId id);
   // The first request (response) from now on that satisfies `predicate` (any, when empty).
   // Throws TimeoutError after `timeout_ms` (0: no limit), TargetClosedError when the page closes.
-  asio::awaitable<std::shared_ptr<Request>> wait_for_request(
-      RequestPredicate predicate = {}, long long timeout_ms = DEFAULT_TIMEOUT_MS);
-  asio::awaitable<std::shared_ptr<Response>> wait_for_response(
-      ResponsePredicate predicate = {}, long long timeout_ms = DEFAULT_TIMEOUT_MS);
+  asio::awaitable<std::shared_ptr<Request>> wait_for_request(RequestPredicate predicate,
+                                                             long long timeout_ms);
+  asio::awaitable<std::shared_ptr<Response>> wait_for_response(ResponsePredicate predicate,
+                                                               long long timeout_ms);
 
   // The document's HTML, doctype included.
   asio::awaitable<std::string> content();
@@ -123,28 +150,38 @@ class Page : public std::enable_shared_from_this<Page> {
   std::shared_ptr<BrowserContext> context() const { return context_.lock(); }
   const std::string& target_id() const { return target_id_; }
 
-  // --- used by the browser ---
+ private:
+  friend class Browser;
+  friend class BrowserContext;
+  friend class Locator;
+  friend struct PageTestAccess;  // tests reach the selector engine's world
+
   // Enables the domains this page needs, applies `setup` and lets a paused tab run.
   asio::awaitable<void> initialize(PageSetup setup);
   void handle_event(std::string_view method, const Json& params);
+  void handle_fetch_event(std::string_view method, const Json& params);
   void mark_closed();
   // Answers every request of this page with an empty HTML document (used to write the local
   // storage of origins without loading them).
   asio::awaitable<void> fulfill_requests_with_blank_page();
-  const std::shared_ptr<Connection>& connection() const { return connection_; }
-  const std::string& session() const { return session_; }
+  Session& session() { return *session_; }
 
-  // --- used by locators ---
-  // Evaluates `call` (an expression using globalThis.__vendro, the selector engine) in the main
-  // frame's isolated world of the current document, out of the page scripts' reach: they can
-  // neither see the engine nor change the built-ins it uses. The world is made, and the engine
-  // installed, on the first call after each navigation; a call cut short by a navigation runs
-  // again in the next document. Returns the JSON value (promises are awaited). Throws
+  // Evaluates the expression `make_call()` builds (using globalThis.__vendro, the selector
+  // engine) in the main frame's isolated world of the current document, out of the page
+  // scripts' reach: they can neither see the engine nor change the built-ins it uses. The world
+  // is made, and the engine installed, on the first call after each navigation. A call cut short
+  // by a navigation is built and run again in the next document, so a call that carries a
+  // remaining time can recompute it. Returns the JSON value (promises are awaited). Throws
   // EvaluationError with the page's error text when the call throws, TimeoutError after
   // `deadline`, TargetClosedError.
-  asio::awaitable<Json> call_selector_engine(const std::string& call, Deadline deadline);
+  asio::awaitable<Json> call_selector_engine(const std::function<std::string()>& make_call,
+                                             Deadline deadline);
+  // Runs `attempt` until it is not cut short by its document going away: then it waits for the
+  // next document and tries again, at most `max_attempts` times and never past `deadline`. A
+  // protocol failure of another kind throws EvaluationError; an exhausted deadline TimeoutError.
+  asio::awaitable<Json> in_current_document(const std::function<asio::awaitable<Json>()>& attempt,
+                                            Deadline deadline, int max_attempts);
 
- private:
   bool reached(LoadState state) const;
   void new_document(const std::string& loader_id);
   void update_network_idle();
@@ -152,14 +189,17 @@ class Page : public std::enable_shared_from_this<Page> {
   [[noreturn]] void throw_timeout(long long timeout_ms, const std::string& what) const;
 
   asio::any_io_executor executor_;
-  std::shared_ptr<Connection> connection_;
-  std::string session_;
+  std::shared_ptr<Session> session_;
   std::string target_id_;
   std::weak_ptr<BrowserContext> context_;
   std::shared_ptr<NetworkManager> network_;
+  Mouse mouse_;
+  Keyboard keyboard_;
 
   bool closed_ = false;
   bool blank_fulfilment_ = false;
+  std::optional<ProxyAuth> proxy_auth_;
+  std::unordered_set<std::string> proxy_auth_tried_;  // request ids already answered once
   std::string main_frame_id_;
   std::string url_;
   std::string loader_;  // the current document

@@ -1,8 +1,6 @@
 #pragma once
-// The DevTools pipe: JSON messages, each terminated by a NUL byte, written to the browser's fd 3
-// and read from its fd 4. One reader at a time; sends are queued and written in order by the
-// loop, so send() never blocks. Used on one io_context only. The first transport sets SIGPIPE to
-// ignored when the program left it at its default, so a dead browser cannot kill the program.
+// How DevTools messages travel. Transport is what a Connection needs of its peer, so that the
+// connection can be driven by a scripted peer in tests; PipeTransport is the real one.
 
 #include <array>
 #include <asio/any_io_executor.hpp>
@@ -15,17 +13,31 @@
 
 namespace vendro::browser {
 
-class PipeTransport : public std::enable_shared_from_this<PipeTransport> {
+// One message at a time each way, on one io_context. Not thread-safe.
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  // Queues one JSON message; never blocks, never throws. Messages sent after close() are dropped.
+  virtual void send(std::string message) = 0;
+  // The next message, or nothing once the peer closed its end (or close() was called). One
+  // receive() at a time.
+  virtual asio::awaitable<std::optional<std::string>> receive() = 0;
+  // Closes both directions; a pending receive() ends with nothing. Idempotent.
+  virtual void close() = 0;
+};
+
+// The DevTools pipe: JSON messages, each terminated by a NUL byte, written to the browser's fd 3
+// and read from its fd 4. Sends are queued and written in order by the loop. The first transport
+// sets SIGPIPE to ignored when the program left it at its default, so a dead browser cannot kill
+// the program.
+class PipeTransport final : public Transport, public std::enable_shared_from_this<PipeTransport> {
  public:
   // Takes ownership of both descriptors.
   PipeTransport(asio::any_io_executor executor, int write_fd, int read_fd);
 
-  // Queues `message` (without its terminator). Messages sent after close() are dropped.
-  void send(std::string message);
-  // The next message, or nothing once the browser closed its end (or close() was called).
-  asio::awaitable<std::optional<std::string>> receive();
-  // Closes both ends; a pending receive() ends with nothing.
-  void close();
+  void send(std::string message) override;
+  asio::awaitable<std::optional<std::string>> receive() override;
+  void close() override;
 
  private:
   asio::awaitable<void> write_queued();
