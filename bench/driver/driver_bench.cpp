@@ -3,8 +3,9 @@
 //   driver_bench serve                      serves the page on 127.0.0.1, prints its base URL
 //   driver_bench scenario URL [--executable PATH] [--headed]
 //       launch a persistent context, open URL, 100 fills, 100 clicks that each trigger a JSON
-//       fetch captured through the response event with its body read, 100 evaluates, close;
-//       prints per-step times (ms) and the process's own peak RSS as JSON
+//       fetch captured through the response event with its body read, 100 evaluates, waits for
+//       elements the page inserts 100, 300 and 800 ms later, close; prints per-step times (ms)
+//       and the process's own peak RSS as JSON
 //   driver_bench open URL [--executable PATH]
 //       launch a persistent context, open URL, close: the whole-process measurement
 //   driver_bench                            serves the page itself and runs the scenario
@@ -43,6 +44,16 @@ const char* const PAGE = R"(<!DOCTYPE html><html><body>
     fetch('/api/data?n=' + (++n)).then(r => r.json()).then(j => {
       document.querySelector('#out').textContent = j.n; }));
 </script></body></html>)";
+
+// The wait row: each element appears this long after the evaluate that schedules it starts.
+constexpr int WAIT_DELAYS_MS[] = {100, 300, 800};
+constexpr int WAIT_REPEATS = 5;
+const char* const INSERT_LATER = R"(([id, delay]) => { setTimeout(() => {
+  const e = document.createElement('div');
+  e.id = id;
+  e.textContent = '到了';
+  document.body.append(e);
+}, delay); })";
 
 struct Arguments {
   std::string mode;
@@ -115,6 +126,20 @@ asio::awaitable<Json> scenario(Arguments args, std::filesystem::path profile) {
     auto s = Clock::now();
     co_await page->evaluate("(x) => x + 1", Json(i));
     evaluates.push_back(since(s));
+  }
+  const WaitForOptions visible{.state = "visible", .timeout_ms = 5000};
+  int late = 0;
+  for (const int delay : WAIT_DELAYS_MS) {
+    std::vector<double> noticed;
+    for (int i = 0; i < WAIT_REPEATS; ++i) {
+      const std::string id = "late-" + std::to_string(++late);
+      const Json insert = Json::array({id, delay});
+      auto s = Clock::now();
+      co_await page->evaluate(INSERT_LATER, insert);
+      co_await page->locator("#" + id).wait_for(visible);
+      noticed.push_back(since(s));
+    }
+    result["wait_" + std::to_string(delay) + "_ms"] = median(noticed);
   }
   auto t2 = Clock::now();
   co_await context->close();
