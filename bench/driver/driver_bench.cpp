@@ -8,6 +8,9 @@
 //       and the process's own peak RSS as JSON
 //   driver_bench open URL [--executable PATH]
 //       launch a persistent context, open URL, close: the whole-process measurement
+//   driver_bench switches [--headed]
+//       prints the switches our launches pass, one a line, less the per-launch ones (profile,
+//       start page, proxy): chromium_floor.py launches with them
 //   driver_bench                            serves the page itself and runs the scenario
 
 #include <httplib.h>
@@ -26,6 +29,7 @@
 
 #include "vendro/browser/blocking.hpp"
 #include "vendro/browser/browser.hpp"
+#include "vendro/browser/executable.hpp"
 #include "vendro/browser/locator.hpp"
 #include "vendro/browser/process.hpp"
 
@@ -168,9 +172,20 @@ Json run_scenario(const Arguments& args) {
   return result;
 }
 
+// The switches of a launch like ours, for a browser started by hand.
+void print_switches(bool headless) {
+  for (const auto& s : chromium_switches({.headless = headless, .open_blank_tab = true})) {
+    if (s.starts_with("--user-data-dir=") || s.starts_with("--proxy-server=") ||
+        s.starts_with("--proxy-bypass-list=") || s == "about:blank") {
+      continue;
+    }
+    std::cout << s << "\n";
+  }
+}
+
 int usage_error() {
-  std::cerr << "用法：driver_bench [serve | scenario URL | open URL] [--executable PATH] "
-               "[--headed]\n";
+  std::cerr << "用法：driver_bench [serve | scenario URL | open URL | switches] "
+               "[--executable PATH] [--headed]\n";
   return 2;
 }
 
@@ -199,6 +214,10 @@ int main(int argc, char** argv) {
       const int port = server.bind_to_any_port("127.0.0.1");
       std::cout << "http://127.0.0.1:" << port << std::endl;
       server.listen_after_bind();  // until the benchmark script ends this process
+      return 0;
+    }
+    if (args.mode == "switches" && positional.size() == 1) {
+      print_switches(args.headless);
       return 0;
     }
     if ((args.mode == "scenario" || args.mode == "open") && positional.size() == 2) {

@@ -5,7 +5,8 @@
 #   - the scenario (launch a persistent context, open the page, 100 fills, 100 clicks that each
 #     fetch JSON read through the response event, 100 evaluates, waits for elements the page
 #     inserts 100, 300 and 800 ms later, close): per-step medians;
-#   - the whole process (launch, open the page, close), exec to exit, one process per run;
+#   - the whole process (launch, open the page, close), exec to exit, one process per run, and
+#     Chromium's own floor for it (chromium_floor.py, launched with our driver's switches);
 #   - each driver process's own peak RSS (the browser it starts is not counted for either).
 # Goals: every step at most the reference's time, each wait at most the reference's + 50 ms, the
 # whole process at most 0.7x the reference's, peak RSS at most a quarter of the reference's Node
@@ -47,6 +48,11 @@ server=$!
 for _ in $(seq 100); do [[ -s "$work/url" ]] && break; sleep 0.05; done
 url=$(head -n 1 "$work/url")
 [[ -n "$url" ]] || { echo "本地页面服务没有启动" >&2; exit 1; }
+# The floor launches Chromium as our driver does; the list lives in the driver only.
+mapfile -t switches < <("$ours" switches)
+((${#switches[@]})) || { echo "driver_bench 没有给出启动参数" >&2; exit 1; }
+# The interpreter itself, not a version manager's shim in front of it (that adds its own start).
+python=$(python3 -c 'import sys; print(sys.executable)')
 
 # Runs "$@" (which prints one JSON line), appends each field to $work/<side>.<field> and the
 # exec-to-exit wall time (ms) to $work/<side>.wall_ms.
@@ -77,7 +83,8 @@ echo "整个进程（启动、打开本地页面、关闭）：各 $open_runs �
 for _ in $(seq "$open_runs"); do
   record ours_open "$ours" open "$url" --executable "$chromium"
   record reference_open "${reference[@]}" open "$url" "$chromium"
-  record floor timeout 30 python3 "$root/bench/driver/chromium_floor.py" "$url" "$chromium"
+  record floor timeout 30 "$python" "$root/bench/driver/chromium_floor.py" "$url" "$chromium" \
+    "${switches[@]}"
 done
 
 # One row: label, our file, reference file, the goal for our/reference.
@@ -132,4 +139,4 @@ for delay in 100 300 800; do
   row_diff "元素 $delay 毫秒后出现" "ours.wait_${delay}_ms" "reference.wait_${delay}_ms" "$delay" 50
 done
 read -r fm fmin fmax < <(stats "$work/floor.wall_ms")
-echo "Chromium 自身下限（最少的协议命令：启动、打开页面、等待 load、关闭）：中位数 $fm 毫秒（$fmin–$fmax）"
+echo "Chromium 自身下限（与我们相同的启动参数，最少的协议命令：启动、打开页面、等待 load、关闭）：中位数 $fm 毫秒（$fmin–$fmax）"
