@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Chromium's own floor for the driver benchmark's whole-process measurement: the fewest DevTools
 commands that launch the browser on a fresh profile, open URL, wait for its load event and close.
-   chromium_floor.py URL EXECUTABLE
+   chromium_floor.py URL EXECUTABLE SWITCH...
+SWITCH...: what our driver launches with (run.sh passes `driver_bench switches`), so the browser
+does no more background work than under the driver. Added here: the pipe, the profile, the
+start page.
 """
 import fcntl
 import json
@@ -14,7 +17,12 @@ import tempfile
 
 
 def main():
-    url, executable = sys.argv[1], sys.argv[2]
+    if len(sys.argv) < 4:
+        sys.exit("用法：chromium_floor.py URL EXECUTABLE SWITCH..."
+                 "（SWITCH 取自 driver_bench switches）")
+    url, executable, switches = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if "--remote-debugging-pipe" not in switches:
+        switches.append("--remote-debugging-pipe")
     # run.sh bounds this script with timeout(1): still stop the browser and remove the profile.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     profile = tempfile.mkdtemp(prefix="vendro-bench-floor-")
@@ -28,9 +36,7 @@ def main():
         os.dup2(replies, 4)
 
     browser = subprocess.Popen(
-        [executable, "--headless=new", "--remote-debugging-pipe", "--no-first-run",
-         "--user-data-dir=" + profile, "about:blank"]
-        + (["--no-sandbox"] if os.geteuid() == 0 else []),
+        [executable] + switches + ["--user-data-dir=" + profile, "about:blank"],
         pass_fds=(3, 4), preexec_fn=child_fds,
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(to_browser_r)
@@ -52,7 +58,7 @@ def main():
         while b"\0" not in buffer:
             chunk = os.read(from_browser_r, 65536)
             if not chunk:
-                raise SystemExit("browser closed the pipe")
+                raise SystemExit("浏览器关闭了协议管道")
             buffer += chunk
         text, buffer = buffer.split(b"\0", 1)
         return json.loads(text)

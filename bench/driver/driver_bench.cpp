@@ -3,10 +3,14 @@
 //   driver_bench serve                      serves the page on 127.0.0.1, prints its base URL
 //   driver_bench scenario URL [--executable PATH] [--headed]
 //       launch a persistent context, open URL, 100 fills, 100 clicks that each trigger a JSON
-//       fetch captured through the response event with its body read, 100 evaluates, close;
-//       prints per-step times (ms) and the process's own peak RSS as JSON
+//       fetch captured through the response event with its body read, 100 evaluates, waits for
+//       elements the page inserts 100, 300 and 800 ms later, close; prints per-step times (ms)
+//       and the process's own peak RSS as JSON
 //   driver_bench open URL [--executable PATH]
 //       launch a persistent context, open URL, close: the whole-process measurement
+//   driver_bench switches [--headed]
+//       prints the switches our launches pass, one a line, less the per-launch ones (profile,
+//       start page, proxy): chromium_floor.py launches with them
 //   driver_bench                            serves the page itself and runs the scenario
 
 #include <httplib.h>
@@ -25,6 +29,7 @@
 
 #include "vendro/browser/blocking.hpp"
 #include "vendro/browser/browser.hpp"
+#include "vendro/browser/executable.hpp"
 #include "vendro/browser/locator.hpp"
 #include "vendro/browser/process.hpp"
 
@@ -43,6 +48,16 @@ const char* const PAGE = R"(<!DOCTYPE html><html><body>
     fetch('/api/data?n=' + (++n)).then(r => r.json()).then(j => {
       document.querySelector('#out').textContent = j.n; }));
 </script></body></html>)";
+
+// The wait row: each element appears this long after the evaluate that schedules it starts.
+constexpr int WAIT_DELAYS_MS[] = {100, 300, 800};
+constexpr int WAIT_REPEATS = 5;
+const char* const INSERT_LATER = R"(([id, delay]) => { setTimeout(() => {
+  const e = document.createElement('div');
+  e.id = id;
+  e.textContent = '到了';
+  document.body.append(e);
+}, delay); })";
 
 struct Arguments {
   std::string mode;
@@ -116,6 +131,20 @@ asio::awaitable<Json> scenario(Arguments args, std::filesystem::path profile) {
     co_await page->evaluate("(x) => x + 1", Json(i));
     evaluates.push_back(since(s));
   }
+  const WaitForOptions visible{.state = "visible", .timeout_ms = 5000};
+  int late = 0;
+  for (const int delay : WAIT_DELAYS_MS) {
+    std::vector<double> noticed;
+    for (int i = 0; i < WAIT_REPEATS; ++i) {
+      const std::string id = "late-" + std::to_string(++late);
+      const Json insert = Json::array({id, delay});
+      auto s = Clock::now();
+      co_await page->evaluate(INSERT_LATER, insert);
+      co_await page->locator("#" + id).wait_for(visible);
+      noticed.push_back(since(s));
+    }
+    result["wait_" + std::to_string(delay) + "_ms"] = median(noticed);
+  }
   auto t2 = Clock::now();
   co_await context->close();
   result["close_ms"] = since(t2);
@@ -143,9 +172,20 @@ Json run_scenario(const Arguments& args) {
   return result;
 }
 
+// The switches of a launch like ours, for a browser started by hand.
+void print_switches(bool headless) {
+  for (const auto& s : chromium_switches({.headless = headless, .open_blank_tab = true})) {
+    if (s.starts_with("--user-data-dir=") || s.starts_with("--proxy-server=") ||
+        s.starts_with("--proxy-bypass-list=") || s == "about:blank") {
+      continue;
+    }
+    std::cout << s << "\n";
+  }
+}
+
 int usage_error() {
-  std::cerr << "用法：driver_bench [serve | scenario URL | open URL] [--executable PATH] "
-               "[--headed]\n";
+  std::cerr << "用法：driver_bench [serve | scenario URL | open URL | switches] "
+               "[--executable PATH] [--headed]\n";
   return 2;
 }
 
@@ -174,6 +214,10 @@ int main(int argc, char** argv) {
       const int port = server.bind_to_any_port("127.0.0.1");
       std::cout << "http://127.0.0.1:" << port << std::endl;
       server.listen_after_bind();  // until the benchmark script ends this process
+      return 0;
+    }
+    if (args.mode == "switches" && positional.size() == 1) {
+      print_switches(args.headless);
       return 0;
     }
     if ((args.mode == "scenario" || args.mode == "open") && positional.size() == 2) {

@@ -14,6 +14,10 @@ const median = (values) => {
   return sorted.length ? sorted[Math.floor(sorted.length / 2)] : 0;
 };
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+// The wait row, as in driver_bench: each element appears this long after the evaluate that
+// schedules it starts.
+const WAIT_DELAYS_MS = [100, 300, 800];
+const WAIT_REPEATS = 5;
 
 async function run(mode, url, executablePath, profile) {
   const result = {};
@@ -62,6 +66,25 @@ async function run(mode, url, executablePath, profile) {
     const s = performance.now();
     await page.evaluate((x) => x + 1, i);
     evaluates.push(performance.now() - s);
+  }
+  let late = 0;
+  for (const delay of WAIT_DELAYS_MS) {
+    const noticed = [];
+    for (let i = 0; i < WAIT_REPEATS; ++i) {
+      const id = 'late-' + ++late;
+      const s = performance.now();
+      await page.evaluate(([id, delay]) => {
+        setTimeout(() => {
+          const e = document.createElement('div');
+          e.id = id;
+          e.textContent = '到了';
+          document.body.append(e);
+        }, delay);
+      }, [id, delay]);
+      await page.locator('#' + id).waitFor({ state: 'visible', timeout: 5000 });
+      noticed.push(performance.now() - s);
+    }
+    result['wait_' + delay + '_ms'] = median(noticed);
   }
   const t2 = performance.now();
   await context.close();

@@ -3,11 +3,14 @@
 # (playwright-core, installed into a scratch folder that is removed at exit), in the same run, on
 # the same Chromium binary and the same local page served on 127.0.0.1.
 #   - the scenario (launch a persistent context, open the page, 100 fills, 100 clicks that each
-#     fetch JSON read through the response event, 100 evaluates, close): per-step medians;
-#   - the whole process (launch, open the page, close), exec to exit, one process per run;
+#     fetch JSON read through the response event, 100 evaluates, waits for elements the page
+#     inserts 100, 300 and 800 ms later, close): per-step medians;
+#   - the whole process (launch, open the page, close), exec to exit, one process per run, and
+#     Chromium's own floor for it (chromium_floor.py, launched with our driver's switches);
 #   - each driver process's own peak RSS (the browser it starts is not counted for either).
-# Goals: every step at most the reference's time, the whole process at most 0.7x the reference's,
-# peak RSS at most a quarter of the reference's Node process.
+# Goals: every step at most the reference's time, each wait at most the reference's + 50 ms, the
+# whole process at most 0.7x the reference's, peak RSS at most a quarter of the reference's Node
+# process.
 #   bench/driver/run.sh        environment: RUNS (scenario runs, default 5), OPEN_RUNS (default 7),
 #                              CHROMIUM (default /usr/lib/chromium/chromium)
 set -euo pipefail
@@ -45,6 +48,11 @@ server=$!
 for _ in $(seq 100); do [[ -s "$work/url" ]] && break; sleep 0.05; done
 url=$(head -n 1 "$work/url")
 [[ -n "$url" ]] || { echo "本地页面服务没有启动" >&2; exit 1; }
+# The floor launches Chromium as our driver does; the list lives in the driver only.
+mapfile -t switches < <("$ours" switches)
+((${#switches[@]})) || { echo "driver_bench 没有给出启动参数" >&2; exit 1; }
+# The interpreter itself, not a version manager's shim in front of it (that adds its own start).
+python=$(python3 -c 'import sys; print(sys.executable)')
 
 # Runs "$@" (which prints one JSON line), appends each field to $work/<side>.<field> and the
 # exec-to-exit wall time (ms) to $work/<side>.wall_ms.
@@ -75,7 +83,8 @@ echo "整个进程（启动、打开本地页面、关闭）：各 $open_runs �
 for _ in $(seq "$open_runs"); do
   record ours_open "$ours" open "$url" --executable "$chromium"
   record reference_open "${reference[@]}" open "$url" "$chromium"
-  record floor timeout 30 python3 "$root/bench/driver/chromium_floor.py" "$url" "$chromium"
+  record floor timeout 30 "$python" "$root/bench/driver/chromium_floor.py" "$url" "$chromium" \
+    "${switches[@]}"
 done
 
 # One row: label, our file, reference file, the goal for our/reference.
@@ -93,6 +102,23 @@ row() {
   }'
 }
 
+# One wait row: label, our file, reference file, the element's delay (ms), the goal for ours minus
+# the reference's (ms). Lateness: how long after the element appeared each driver noticed it.
+row_diff() {
+  local label=$1 mine=$2 theirs=$3 delay=$4 goal=$5
+  read -r om omin omax < <(stats "$work/$mine")
+  read -r rm rmin rmax < <(stats "$work/$theirs")
+  awk -v l="$label" -v om="$om" -v omin="$omin" -v omax="$omax" -v rm="$rm" -v rmin="$rmin" \
+    -v rmax="$rmax" -v d="$delay" -v g="$goal" 'BEGIN {
+    diff = om - rm
+    verdict = diff <= g ? "达成" : "未达成"
+    printf "%-22s %9.2f %-19s %9.2f %-19s %+6.1f  ≤+%-4d %s  晚到：我们 %.1f，参考 %.1f\n", l, om,
+           "(" sprintf("%.2f", omin) "–" sprintf("%.2f", omax) ")", rm,
+           "(" sprintf("%.2f", rmin) "–" sprintf("%.2f", rmax) ")", diff, g, verdict, om - d,
+           rm - d
+  }'
+}
+
 echo
 echo "Chromium：$("$chromium" --version 2>/dev/null)；页面：$url；场景 $runs 次，整个进程 $open_runs 次"
 printf '%-20s %9s %-19s %9s %-19s %6s  %-6s %s\n' "步骤（毫秒，中位数）" "我们" "（范围）" "参考" \
@@ -107,5 +133,10 @@ row "关闭" ours.close_ms reference.close_ms 1
 row "整个进程（毫秒）" ours_open.wall_ms reference_open.wall_ms 0.7
 row "峰值内存（MB，场景）" ours.peak_rss_mb reference.peak_rss_mb 0.25
 row "峰值内存（MB，整个进程）" ours_open.peak_rss_mb reference_open.peak_rss_mb 0.25
+printf '%-20s %9s %-19s %9s %-19s %6s  %-6s %s\n' "等待出现（毫秒，中位数）" "我们" "（范围）" "参考" \
+  "（范围）" "差值" "目标" "结论"
+for delay in 100 300 800; do
+  row_diff "元素 $delay 毫秒后出现" "ours.wait_${delay}_ms" "reference.wait_${delay}_ms" "$delay" 50
+done
 read -r fm fmin fmax < <(stats "$work/floor.wall_ms")
-echo "Chromium 自身下限（最少的协议命令：启动、打开页面、等待 load、关闭）：中位数 $fm 毫秒（$fmin–$fmax）"
+echo "Chromium 自身下限（与我们相同的启动参数，最少的协议命令：启动、打开页面、等待 load、关闭）：中位数 $fm 毫秒（$fmin–$fmax）"
