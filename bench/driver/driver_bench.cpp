@@ -131,7 +131,7 @@ asio::awaitable<Json> scenario(Arguments args, std::filesystem::path profile) {
     co_await page->evaluate("(x) => x + 1", Json(i));
     evaluates.push_back(since(s));
   }
-  const WaitForOptions visible{.state = "visible", .timeout_ms = 5000};
+  const WaitForOptions visible{.state = ElementState::visible, .timeout_ms = 5000};
   int late = 0;
   for (const int delay : WAIT_DELAYS_MS) {
     std::vector<double> noticed;
