@@ -123,20 +123,21 @@ TEST_F(LocatorReachTest, MalformedSelectorsAndUnfillableTargetsFailAtOnce) {
     try {
       run(page_->locator(selector).click({.timeout_ms = 5000}));
       FAIL() << selector;
-    } catch (const TimeoutError& e) {
-      FAIL() << selector << " waited: " << e.what();
-    } catch (const BrowserError& e) {
+    } catch (const browser::SelectorError& e) {
       EXPECT_NE(std::string(e.what()).find(selector), std::string::npos) << e.what();
+      EXPECT_EQ(e.code(), "BROWSER_MALFORMED_SELECTOR");
+    } catch (const BrowserError& e) {
+      FAIL() << selector << " failed as another kind: " << e.what();
     }
   }
   try {
     run(page_->locator("#cards").fill("x", {.timeout_ms = 5000}));
     FAIL();
-  } catch (const TimeoutError& e) {
-    FAIL() << "waited: " << e.what();
-  } catch (const BrowserError& e) {
+  } catch (const browser::NotFillableError& e) {
     EXPECT_NE(std::string(e.what()).find("locator(\"#cards\")"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("<textarea>"), std::string::npos) << e.what();
+  } catch (const BrowserError& e) {
+    FAIL() << "failed as another kind: " << e.what();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }

@@ -93,14 +93,20 @@ TEST_F(LocatorTest, StrictActionsFailAtOnceOnSeveralMatches) {
   try {
     run(page_->locator(".item").click({.timeout_ms = 5000}));
     FAIL();
-  } catch (const browser::BrowserError& e) {
+  } catch (const browser::StrictModeError& e) {
     EXPECT_NE(std::string(e.what()).find("strict mode violation"), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("locator(\".item\")"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("3 个元素"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(run(page_->locator("input").fill("x")), browser::BrowserError);
-  EXPECT_THROW(run(page_->locator(".row").is_visible()), browser::BrowserError);
-  EXPECT_THROW(run(page_->locator(".row").inner_text()), browser::BrowserError);
+  EXPECT_THROW(run(page_->locator("input").fill("x")), browser::StrictModeError);
+  EXPECT_THROW(run(page_->locator(".row").is_visible()), browser::StrictModeError);
+  EXPECT_THROW(run(page_->locator(".row").inner_text()), browser::StrictModeError);
+  EXPECT_THROW(run(page_->locator(".item").wait_for({.state = browser::ElementState::hidden})),
+               browser::StrictModeError);
+  // Several matches are simply not detached yet.
+  EXPECT_THROW(run(page_->locator(".item").wait_for(
+                   {.state = browser::ElementState::detached, .timeout_ms = 200})),
+               TimeoutError);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
@@ -109,6 +115,8 @@ TEST_F(LocatorTest, FillTypesAndReplacesAndWaitsOnReadonlyOrDisabled) {
   run(page_->locator("#keyword").fill("无线充电器"));
   EXPECT_EQ(eval("document.querySelector('#keyword').value"), "无线充电器");
   run(page_->locator("#count").fill("3"));
+  EXPECT_EQ(eval("document.querySelector('#count').value"), "3");
+  EXPECT_THROW(run(page_->locator("#count").fill("three")), browser::InvalidValueError);
   EXPECT_EQ(eval("document.querySelector('#count').value"), "3");
   run(page_->locator("#keyword").fill(""));
   EXPECT_EQ(eval("document.querySelector('#keyword').value"), "");
@@ -154,6 +162,31 @@ TEST_F(LocatorTest, ClickWaitsForLateMovingAndCoveredElements) {
   eval("setTimeout(() => document.querySelector('#overlay').remove(), 200)");
   run(page_->locator("#go").click({.timeout_ms = 5000}));
   EXPECT_EQ(eval("clicks.at(-1)"), "go");
+}
+
+TEST_F(LocatorTest, ActionsProceedOnceTheElementBecomesReady) {
+  // Enabled, made editable, inserted and revealed while each action already waits.
+  eval(
+      "setTimeout(() => { const b = document.querySelector('button[disabled]'); b.id = 'later';"
+      " b.disabled = false; }, 200)");
+  run(page_->locator("button:has(#inner)").click({.timeout_ms = 5000}));
+  EXPECT_EQ(eval("clicks.at(-1)"), "inner");
+  eval("setTimeout(() => document.querySelector('#readonly').readOnly = false, 200)");
+  run(page_->locator("#readonly").fill("可以改了", {.timeout_ms = 5000}));
+  EXPECT_EQ(eval("document.querySelector('#readonly').value"), "可以改了");
+  eval(
+      "setTimeout(() => { const p = document.createElement('p'); p.id = 'late-text';"
+      " p.textContent = '晚到的字'; document.body.append(p); }, 200)");
+  EXPECT_EQ(run(page_->locator("#late-text").inner_text({.timeout_ms = 5000})), "晚到的字");
+  eval("setTimeout(() => document.querySelector('#late-text').remove(), 200)");
+  run(page_->locator("#late-text")
+          .wait_for({.state = browser::ElementState::detached, .timeout_ms = 5000}));
+  eval(
+      "setTimeout(() => { const p = document.createElement('p'); p.id = 'attached-only';"
+      " p.hidden = true; document.body.append(p); }, 200)");
+  run(page_->locator("#attached-only")
+          .wait_for({.state = browser::ElementState::attached, .timeout_ms = 5000}));
+  EXPECT_FALSE(run(page_->locator("#attached-only").is_visible()));
 }
 
 TEST_F(LocatorTest, DisabledTargetsAreNotClickable) {
