@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "browser/process_scan.hpp"
 #include "support/cli_runner.hpp"
 #include "support/temp_dir.hpp"
 #include "vendro/core/json.hpp"
@@ -37,6 +44,82 @@ TEST(BrowserCheckCommandTest, MissingBrowserSaysHowToInstallOne) {
   EXPECT_NE(report["hint"].get<std::string>().find("apt-get install chromium"), std::string::npos);
   EXPECT_NE(report["hint"].get<std::string>().find("/Applications"), std::string::npos);
   EXPECT_NE(result.err.find("未找到 Chromium 浏览器"), std::string::npos) << result.err;
+}
+
+// A shell script standing in for a browser that notes its pids (and its children's) in NAME.pids.
+std::filesystem::path write_script(const TempDir& dir, const std::string& name,
+                                   const std::string& body) {
+  const auto path = dir / name;
+  write_file(path, "#!/bin/sh\nPIDS='" + (dir / (name + ".pids")).string() + "'\n" + body);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
+
+std::vector<std::string> survivors(const TempDir& dir, const std::string& name) {
+  std::set<pid_t> noted;
+  std::ifstream in(dir / (name + ".pids"));
+  for (pid_t pid; in >> pid;) noted.insert(pid);
+  std::vector<std::string> out;
+  for (const auto& p : live_processes()) {
+    if (noted.count(p.pid) || noted.count(p.group)) out.push_back(p.command_line);
+  }
+  return out;
+}
+
+// True once none of them lives: a SIGKILLed process takes a moment to go.
+bool none_survive(const TempDir& dir, const std::string& name) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!survivors(dir, name).empty()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+TEST(BrowserCheckCommandTest, ExecutableThatHangsOrFloodsEndsInTimeAndLeavesNothing) {
+  TempDir config;
+  TempDir scripts;
+  write_script(scripts, "hang",
+               "echo $$ >> \"$PIDS\"\n"
+               "sleep 300 & echo $! >> \"$PIDS\"\n"
+               "sleep 300 & echo $! >> \"$PIDS\"\n"
+               "wait\n");
+  write_script(scripts, "flood", "echo $$ >> \"$PIDS\"\nexec tr '\\000' x < /dev/zero\n");
+  struct Check {
+    std::string script;
+    TempDir tmpdir;
+    CliResult result;
+    std::chrono::steady_clock::duration spent{};
+  };
+  Check hang{.script = "hang"}, flood{.script = "flood"};
+  // Both at once: each takes the launch timeout.
+  std::vector<std::thread> runs;
+  for (Check* check : {&hang, &flood}) {
+    runs.emplace_back([&, check] {
+      const auto start = std::chrono::steady_clock::now();
+      check->result = run_vendro({.args = {"browser", "check"},
+                                  .env = {{"VENDRO_CONFIG_DIR", config.path().string()},
+                                          {"VENDRO_CHROMIUM", (scripts / check->script).string()},
+                                          {"TMPDIR", check->tmpdir.path().string()}}});
+      check->spent = std::chrono::steady_clock::now() - start;
+    });
+  }
+  for (auto& run : runs) run.join();
+  for (Check* check : {&hang, &flood}) {
+    SCOPED_TRACE(check->script);
+    EXPECT_LT(check->spent, std::chrono::seconds(25));
+    EXPECT_EQ(check->result.exit_code, 1) << check->result.err;
+    Json report = Json::parse(check->result.out);
+    EXPECT_EQ(report["ok"], false);
+    EXPECT_EQ(report["executable"], (scripts / check->script).string());
+    EXPECT_TRUE(report["version"].is_null()) << report.dump();
+    EXPECT_EQ(report["headless_launch"], false);
+    EXPECT_NE(report["error"].get<std::string>().find("没有按时响应"), std::string::npos)
+        << report.dump();
+    EXPECT_TRUE(none_survive(scripts, check->script))
+        << ::testing::PrintToString(survivors(scripts, check->script));
+    EXPECT_TRUE(std::filesystem::is_empty(check->tmpdir.path()));
+  }
 }
 
 }  // namespace

@@ -13,6 +13,12 @@ const char* const INSTALL_HINT =
     "macOS：安装 Google Chrome 或 Chromium 到 /Applications（应用程序）文件夹。"
     "也可以用环境变量 VENDRO_CHROMIUM 指定浏览器可执行文件的完整路径。";
 
+namespace {
+// A working browser answers within a few seconds even on a busy machine; an executable that is
+// not one must not hold the check for the usual 30.
+constexpr long long CHECK_LAUNCH_TIMEOUT_MS = 15000;
+}  // namespace
+
 Json check_installation() {
   Json report = {{"ok", false},        {"executable", nullptr},
                  {"version", nullptr}, {"headless_launch", false},
@@ -32,7 +38,8 @@ Json check_installation() {
   asio::io_context io;
   std::shared_ptr<Browser> browser;
   try {
-    browser = run_blocking(io, launch({.executable = *executable}));
+    const LaunchOptions options{.executable = *executable, .timeout_ms = CHECK_LAUNCH_TIMEOUT_MS};
+    browser = run_blocking(io, launch(options));
     report["headless_launch"] = true;
     if (report["version"].is_null()) report["version"] = browser->version();
     auto context = run_blocking(io, browser->new_context());

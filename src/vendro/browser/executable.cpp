@@ -1,16 +1,17 @@
 #include "vendro/browser/executable.hpp"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <curl/curl.h>
+
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include "vendro/browser/errors.hpp"
+#include "vendro/browser/process.hpp"
 #include "vendro/core/environment.hpp"
 
 namespace vendro::browser {
@@ -89,43 +90,16 @@ fs::path find_executable() {
 }
 
 std::optional<std::string> executable_version(const fs::path& executable) {
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return std::nullopt;
-  }
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    int devnull = ::open("/dev/null", O_RDWR);
-    if (devnull >= 0) ::dup2(devnull, 2);
-    ::execl(executable.c_str(), executable.c_str(), "--version", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string text;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  char buf[512];
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{out[0], POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(out[0]);
-  ::kill(pid, SIGKILL);  // harmless when it already ended
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  auto end = text.find('\n');
-  if (end != std::string::npos) text.resize(end);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
-  if (text.empty()) return std::nullopt;
+  // A version line is short; more than this without a newline is not one.
+  constexpr std::size_t MAX_OUTPUT = 4096;
+  auto text =
+      first_output_line({executable.string(), "--version"}, std::chrono::seconds(3), MAX_OUTPUT);
+  if (!text) return std::nullopt;
+  const auto end = text->find('\n');
+  if (end == std::string::npos && text->size() >= MAX_OUTPUT) return std::nullopt;
+  if (end != std::string::npos) text->resize(end);
+  while (!text->empty() && (text->back() == ' ' || text->back() == '\r')) text->pop_back();
+  if (text->empty()) return std::nullopt;
   return text;
 }
 
@@ -166,14 +140,111 @@ bool has_switch(const std::vector<std::string>& list, const std::string& name) {
   return false;
 }
 
-std::optional<std::string> proxy_from_environment() {
-  for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"}) {
-    if (auto value = get_env(name)) return value;
+struct CurlUrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// The value with any user info replaced, for error messages.
+std::string without_user_info(const std::string& value) {
+  const auto scheme_end = value.find("://");
+  const std::size_t start = scheme_end == std::string::npos ? 0 : scheme_end + 3;
+  const auto at = value.rfind('@');
+  if (at == std::string::npos || at < start) return value;
+  return value.substr(0, start) + "***" + value.substr(at);
+}
+
+std::optional<std::string> url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
+  char* text = nullptr;
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return std::nullopt;
+  std::string out = text;
+  curl_free(text);
+  return out;
+}
+
+ProxySettings parse_proxy(const std::string& variable, const std::string& raw) {
+  std::string value = raw;
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+    value.pop_back();
   }
-  return std::nullopt;
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) {
+    value.erase(0, 1);
+  }
+  const auto fail = [&](const std::string& why) {
+    return LaunchError("环境变量 " + variable + " 中的代理地址 " + without_user_info(value) +
+                       " 无法使用：" + why +
+                       "。请写成 http://主机:端口 或 主机:端口（用户名和密码可放在主机前，"
+                       "如 http://用户名:密码@主机:端口）。");
+  };
+  if (value.find("://") == std::string::npos) value = "http://" + value;
+  std::unique_ptr<CURLU, CurlUrlFree> url(curl_url());
+  if (!url) throw fail("内存不足");
+  if (curl_url_set(url.get(), CURLUPART_URL, value.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+      CURLUE_OK) {
+    throw fail("格式不对");
+  }
+  std::string scheme = url_part(url.get(), CURLUPART_SCHEME).value_or("");
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Chromium resolves names through a SOCKS5 proxy anyway and has no SOCKS4a.
+  if (scheme == "socks5h") scheme = "socks5";
+  if (scheme == "socks4a") scheme = "socks4";
+  std::string default_port;
+  if (scheme == "http") {
+    default_port = "80";
+  } else if (scheme == "https") {
+    default_port = "443";
+  } else if (scheme == "socks4" || scheme == "socks5") {
+    default_port = "1080";
+  } else {
+    throw fail("不支持的代理协议 " + scheme + "（可用 http、https、socks4、socks5）");
+  }
+  const auto host = url_part(url.get(), CURLUPART_HOST);
+  if (!host || host->empty()) throw fail("缺少主机名");
+  const std::string port = url_part(url.get(), CURLUPART_PORT).value_or(default_port);
+
+  ProxySettings settings;
+  settings.server = scheme + "://" + *host + ":" + port;
+  if (auto user = url_part(url.get(), CURLUPART_USER, CURLU_URLDECODE)) {
+    const auto password = url_part(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
+    settings.credentials = ProxyCredentials{*user, password.value_or("")};
+  } else if (url_part(url.get(), CURLUPART_USER)) {
+    throw fail("用户名的百分号编码有误");
+  }
+  if (settings.credentials) {
+    // A password that does not decode would otherwise be dropped without a word.
+    if (url_part(url.get(), CURLUPART_PASSWORD) &&
+        !url_part(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE)) {
+      throw fail("密码的百分号编码有误");
+    }
+  }
+  return settings;
 }
 
 }  // namespace
+
+std::optional<ProxySettings> proxy_from_environment() {
+  std::optional<ProxySettings> settings;
+  for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"}) {
+    if (auto value = get_env(name)) {
+      settings = parse_proxy(name, *value);
+      break;
+    }
+  }
+  if (!settings) return std::nullopt;
+  auto bypass = get_env("NO_PROXY");
+  if (!bypass) bypass = get_env("no_proxy");
+  if (bypass) {
+    std::string list;
+    std::stringstream in(*bypass);
+    for (std::string item; std::getline(in, item, ',');) {
+      const auto first = item.find_first_not_of(" \t");
+      if (first == std::string::npos) continue;
+      const auto last = item.find_last_not_of(" \t");
+      list += (list.empty() ? "" : ";") + item.substr(first, last - first + 1);
+    }
+    if (!list.empty()) settings->bypass = list;
+  }
+  return settings;
+}
 
 std::vector<std::string> chromium_switches(const SwitchOptions& options) {
   // Quiet automation on a closed network: nothing phones home, nothing pops up, nothing is
@@ -224,16 +295,8 @@ std::vector<std::string> chromium_switches(const SwitchOptions& options) {
   if (auto text = get_env("VENDRO_CHROMIUM_ARGS")) from_env = split_switches(*text);
   if (!has_switch(options.extra, "--proxy-server") && !has_switch(from_env, "--proxy-server")) {
     if (auto proxy = proxy_from_environment()) {
-      args.push_back("--proxy-server=" + *proxy);
-      auto bypass = get_env("NO_PROXY");
-      if (!bypass) bypass = get_env("no_proxy");
-      if (bypass) {
-        std::string list = *bypass;
-        for (char& c : list) {
-          if (c == ',') c = ';';
-        }
-        args.push_back("--proxy-bypass-list=" + list);
-      }
+      args.push_back("--proxy-server=" + proxy->server);
+      if (proxy->bypass) args.push_back("--proxy-bypass-list=" + *proxy->bypass);
     }
   }
   args.insert(args.end(), options.extra.begin(), options.extra.end());

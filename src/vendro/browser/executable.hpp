@@ -20,12 +20,32 @@ std::filesystem::path find_executable();
 std::optional<std::filesystem::path> try_find_executable(std::vector<std::string>* tried = nullptr);
 
 // The first line `executable --version` prints ("Chromium 156.0.8078.129"), or nothing when it
-// cannot be run. Blocks for at most a few seconds.
+// cannot be run, prints no line within a few KiB, or prints nothing within about 3 seconds. The
+// probe runs in a process group of its own, which is killed afterwards, so whatever the
+// executable started is gone too. Blocks for at most about 3 seconds.
 std::optional<std::string> executable_version(const std::filesystem::path& executable);
 
 // Splits $VENDRO_CHROMIUM_ARGS-style text into switches: white space separates, single and double
 // quotes group.
 std::vector<std::string> split_switches(const std::string& text);
+
+struct ProxyCredentials {
+  std::string username;
+  std::string password;
+};
+
+struct ProxySettings {
+  std::string server;                           // scheme://host:port, no credentials
+  std::optional<std::string> bypass;            // from NO_PROXY/no_proxy, ';'-separated
+  std::optional<ProxyCredentials> credentials;  // percent-decoded user info, if any
+};
+
+// The proxy from HTTPS_PROXY / https_proxy / ALL_PROXY / all_proxy (the first one set), or
+// nothing. A value without a scheme ("host:port") is http; socks5h and socks4a become socks5
+// and socks4; a missing port is the scheme's usual one (80, 443, 1080). Throws LaunchError,
+// whose message never contains the password, when the value cannot be parsed or names a scheme
+// Chromium cannot use.
+std::optional<ProxySettings> proxy_from_environment();
 
 struct SwitchOptions {
   bool headless = true;
@@ -37,8 +57,10 @@ struct SwitchOptions {
 };
 
 // The full command line after the executable: automation switches for a closed network,
-// --remote-debugging-pipe, the profile, headless mode, --no-sandbox when running as root, a proxy
-// from HTTPS_PROXY / ALL_PROXY, the caller's switches, then $VENDRO_CHROMIUM_ARGS.
+// --remote-debugging-pipe, the profile, headless mode, --no-sandbox when running as root, the
+// proxy_from_environment() server and bypass list (never its credentials: a command line is
+// readable by every local user) unless a --proxy-server switch is given, the caller's switches,
+// then $VENDRO_CHROMIUM_ARGS. Throws LaunchError as proxy_from_environment() does.
 std::vector<std::string> chromium_switches(const SwitchOptions& options);
 
 }  // namespace vendro::browser

@@ -1,7 +1,10 @@
 #pragma once
 // The Chromium process: started in its own process group with the DevTools pipe on fds 3 and 4,
 // killed with its parent on Linux, stopped politely or by force, reaped, and its scratch
-// directory removed. Owned by one Browser; used on that browser's io_context only.
+// directory removed. Chromium's own temporary files (TMPDIR) live inside that scratch directory,
+// and a small guard process removes it and kills the browser's group when we die without doing
+// so ourselves (crash, SIGKILL, a signal's default action). Owned by one Browser; used on that
+// browser's io_context only.
 
 #include <sys/types.h>
 
@@ -9,6 +12,7 @@
 #include <asio/awaitable.hpp>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,15 +23,16 @@ class BrowserProcess {
   struct Options {
     std::filesystem::path executable;
     std::vector<std::string> args;
-    // A scratch directory this process owns (stderr log, temporary profile); removed when the
-    // process is gone.
+    // A scratch directory this process owns (stderr log, Chromium's TMPDIR, a temporary
+    // profile); removed when the process is gone, by the guard when we could not.
     std::filesystem::path scratch_dir;
   };
 
-  // Starts the browser. Throws LaunchError when it cannot be started at all.
+  // Starts the guard, then the browser. Throws LaunchError when the browser cannot be started at
+  // all; the scratch directory is removed then too.
   BrowserProcess(asio::any_io_executor executor, Options options);
-  // Kills the whole process group if it still runs, reaps the browser and removes the scratch
-  // directory. Blocks only for the moments a SIGKILLed process needs to go.
+  // Kills the whole process group if it still runs, reaps the browser, removes the scratch
+  // directory and lets the guard go. Blocks only for the moments a SIGKILLed process needs to go.
   ~BrowserProcess();
   BrowserProcess(const BrowserProcess&) = delete;
   BrowserProcess& operator=(const BrowserProcess&) = delete;
@@ -36,6 +41,8 @@ class BrowserProcess {
   int take_command_fd();
   int take_reply_fd();
   pid_t pid() const { return pid_; }
+  // The guard process, or -1 when it has been released (or could not be started).
+  pid_t guard_pid() const { return guard_pid_; }
 
   // Waits at most `limit` for the browser to exit on its own; true when it has.
   asio::awaitable<bool> wait_exit(std::chrono::milliseconds limit);
@@ -50,7 +57,11 @@ class BrowserProcess {
 
  private:
   bool try_reap();
+  void note_exit(int status);
   void remove_scratch();
+  void start_guard();
+  void tell_guard(const std::string& line);
+  void release_guard();
 
   asio::any_io_executor executor_;
   Options options_;
@@ -59,10 +70,25 @@ class BrowserProcess {
   int reply_fd_ = -1;
   int pidfd_ = -1;
   bool reaped_ = false;
+  bool guard_told_killed_ = false;
+  pid_t guard_pid_ = -1;
+  int guard_fd_ = -1;
   std::string exit_description_;
 };
 
 // Creates a fresh scratch directory under the system temporary directory.
 std::filesystem::path make_scratch_dir();
+
+// The name a guard process carries on its command line, for whoever looks for leftovers.
+inline constexpr const char* GUARD_NAME = "vendro-browser-guard";
+
+// Runs `argv` (argv[0] is the executable's path) in a process group of its own, with stdin and
+// stderr on /dev/null, and returns what it writes to stdout up to and including the first
+// newline: at most `max_bytes`, and whatever arrived when `limit` ran out. Then the whole group
+// is killed and the process reaped, however it went. Nothing when it cannot be started at all.
+// Blocks for at most `limit` plus the moment a SIGKILLed process needs to go.
+std::optional<std::string> first_output_line(const std::vector<std::string>& argv,
+                                             std::chrono::milliseconds limit,
+                                             std::size_t max_bytes);
 
 }  // namespace vendro::browser
