@@ -203,7 +203,7 @@ PageSetup Browser::page_setup(std::optional<Viewport> viewport,
   return PageSetup{.viewport = std::move(viewport),
                    .locale = std::move(locale),
                    .user_agent = user_agent_,
-                   .proxy_auth = proxy_auth_};
+                   .proxy_credentials = proxy_credentials_};
 }
 
 asio::awaitable<void> Browser::close() {
@@ -229,8 +229,11 @@ asio::awaitable<std::shared_ptr<Browser>> launch(LaunchOptions options) {
   if (options.executable && ::access(options.executable->c_str(), X_OK) != 0) {
     throw LaunchError("Executable doesn't exist：" + options.executable->string());
   }
-  const fs::path scratch = make_scratch_dir();
+  // The proxy settings are checked before anything is made that would need removing.
+  const auto proxy = launch_proxy(options.args);
   auto browser = std::make_shared<Browser>(Browser::Key{}, co_await asio::this_coro::executor);
+  if (proxy) browser->proxy_credentials_ = proxy->credentials;
+  const fs::path scratch = make_scratch_dir();
   std::error_code ec;
   fs::create_directories(scratch / "profile", ec);
   // Named, not a temporary inside co_await: GCC 12 destroys such temporaries twice.
@@ -260,6 +263,7 @@ asio::awaitable<std::shared_ptr<BrowserContext>> launch_persistent_context(
                     std::to_string(options.viewport->height));
   }
   auto browser = std::make_shared<Browser>(Browser::Key{}, co_await asio::this_coro::executor);
+  if (auto proxy = launch_proxy(extra)) browser->proxy_credentials_ = proxy->credentials;
   // The context exists before the first tab attaches, so that tab lands in it. The browser's
   // user agent is not known yet; a page that needs it asks.
   auto context = std::make_shared<BrowserContext>(

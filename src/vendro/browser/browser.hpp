@@ -137,7 +137,7 @@ class Browser : public std::enable_shared_from_this<Browser> {
   std::string user_agent_;
   bool closing_ = false;
   bool keeps_profile_ = false;  // launched on a persistent profile
-  std::optional<ProxyAuth> proxy_auth_;
+  std::optional<ProxyCredentials> proxy_credentials_;
   std::map<std::string, std::shared_ptr<BrowserContext>> contexts_;  // made by new_context
   std::weak_ptr<BrowserContext> persistent_;                         // the default context
   std::map<std::string, std::shared_ptr<Page>> pages_;               // by session id

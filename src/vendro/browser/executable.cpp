@@ -133,6 +133,11 @@ std::vector<std::string> split_switches(const std::string& text) {
 
 namespace {
 
+std::vector<std::string> switches_from_environment() {
+  if (auto text = get_env("VENDRO_CHROMIUM_ARGS")) return split_switches(*text);
+  return {};
+}
+
 bool has_switch(const std::vector<std::string>& list, const std::string& name) {
   for (const auto& s : list) {
     if (s == name || s.rfind(name + "=", 0) == 0) return true;
@@ -246,6 +251,14 @@ std::optional<ProxySettings> proxy_from_environment() {
   return settings;
 }
 
+std::optional<ProxySettings> launch_proxy(const std::vector<std::string>& extra) {
+  if (has_switch(extra, "--proxy-server") ||
+      has_switch(switches_from_environment(), "--proxy-server")) {
+    return std::nullopt;  // the operator chose a proxy by switch: our credentials are not its
+  }
+  return proxy_from_environment();
+}
+
 std::vector<std::string> chromium_switches(const SwitchOptions& options) {
   // Quiet automation on a closed network: nothing phones home, nothing pops up, nothing is
   // throttled in the background.
@@ -291,13 +304,10 @@ std::vector<std::string> chromium_switches(const SwitchOptions& options) {
   if (::geteuid() == 0) args.push_back("--no-sandbox");
   if (options.locale) args.push_back("--lang=" + *options.locale);
 
-  std::vector<std::string> from_env;
-  if (auto text = get_env("VENDRO_CHROMIUM_ARGS")) from_env = split_switches(*text);
-  if (!has_switch(options.extra, "--proxy-server") && !has_switch(from_env, "--proxy-server")) {
-    if (auto proxy = proxy_from_environment()) {
-      args.push_back("--proxy-server=" + proxy->server);
-      if (proxy->bypass) args.push_back("--proxy-bypass-list=" + *proxy->bypass);
-    }
+  const std::vector<std::string> from_env = switches_from_environment();
+  if (auto proxy = launch_proxy(options.extra)) {
+    args.push_back("--proxy-server=" + proxy->server);
+    if (proxy->bypass) args.push_back("--proxy-bypass-list=" + *proxy->bypass);
   }
   args.insert(args.end(), options.extra.begin(), options.extra.end());
   args.insert(args.end(), from_env.begin(), from_env.end());

@@ -47,6 +47,11 @@ struct ProxySettings {
 // Chromium cannot use.
 std::optional<ProxySettings> proxy_from_environment();
 
+// The environment's proxy when a launch with the caller's switches `extra` uses it: not when
+// `extra` or $VENDRO_CHROMIUM_ARGS name a --proxy-server of their own. Throws as
+// proxy_from_environment() does.
+std::optional<ProxySettings> launch_proxy(const std::vector<std::string>& extra);
+
 struct SwitchOptions {
   bool headless = true;
   std::filesystem::path user_data_dir;
@@ -58,8 +63,9 @@ struct SwitchOptions {
 
 // The full command line after the executable: automation switches for a closed network,
 // --remote-debugging-pipe, the profile, headless mode, --no-sandbox when running as root, the
-// proxy_from_environment() server and bypass list (never its credentials: a command line is
-// readable by every local user) unless a --proxy-server switch is given, the caller's switches,
+// launch_proxy() server and bypass list (never its credentials: a command line is readable by
+// every local user; the browser answers the proxy's challenge through the protocol), the
+// caller's switches,
 // then $VENDRO_CHROMIUM_ARGS. Throws LaunchError as proxy_from_environment() does.
 std::vector<std::string> chromium_switches(const SwitchOptions& options);
 

@@ -122,8 +122,8 @@ void Locator::throw_if_refused(const Json& answer, const std::string& action) co
 }
 
 asio::awaitable<Json> Locator::check_now(const std::string& action) const {
-  const std::string call =
-      "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " + json_quoted(action) + ")";
+  const std::string call = "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " +
+                           json_quoted(action) + ")";
   Json answer;
   try {
     answer = co_await page_->call_selector_engine([&] { return call; },

@@ -87,8 +87,8 @@ asio::awaitable<void> Page::initialize(PageSetup setup) {
     send("Network.setUserAgentOverride",
          {{"userAgent", setup.user_agent}, {"acceptLanguage", *setup.locale}});
   }
-  proxy_auth_ = std::move(setup.proxy_auth);
-  if (proxy_auth_) {
+  proxy_credentials_ = std::move(setup.proxy_credentials);
+  if (proxy_credentials_) {
     // Chromium takes no proxy credentials on its command line (where every local user could read
     // them): the proxy's challenge is answered here instead, which needs every request paused.
     send("Fetch.enable",
@@ -179,16 +179,16 @@ void Page::handle_fetch_event(std::string_view method, const Json& params) {
     Json answer = {{"response", "Default"}};
     const bool from_proxy =
         params.contains("authChallenge") && params["authChallenge"].value("source", "") == "Proxy";
-    if (from_proxy && proxy_auth_) {
-      if (proxy_auth_tried_.insert(request_id).second) {
+    if (from_proxy && proxy_credentials_) {
+      if (proxy_challenges_answered_.insert(request_id).second) {
         answer = {{"response", "ProvideCredentials"},
-                  {"username", proxy_auth_->username},
-                  {"password", proxy_auth_->password}};
+                  {"username", proxy_credentials_->username},
+                  {"password", proxy_credentials_->password}};
       } else {
         answer = {{"response", "CancelAuth"}};
       }
     }
-    if (proxy_auth_tried_.size() > 4096) proxy_auth_tried_.clear();
+    if (proxy_challenges_answered_.size() > 4096) proxy_challenges_answered_.clear();
     session_->send("Fetch.continueWithAuth",
                    {{"requestId", request_id}, {"authChallengeResponse", std::move(answer)}});
   }
@@ -281,7 +281,7 @@ asio::awaitable<void> Page::close() {
 asio::awaitable<void> Page::fulfill_requests_with_blank_page() {
   blank_fulfilment_ = true;
   Json params = {{"patterns", Json::array({{{"urlPattern", "*"}}})}};
-  if (proxy_auth_) params["handleAuthRequests"] = true;
+  if (proxy_credentials_) params["handleAuthRequests"] = true;
   co_await session_->call("Fetch.enable", std::move(params));
 }
 

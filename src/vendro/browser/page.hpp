@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "vendro/browser/executable.hpp"
 #include "vendro/browser/input.hpp"
 #include "vendro/browser/network.hpp"
 #include "vendro/browser/notifier.hpp"
@@ -57,19 +58,14 @@ struct Viewport {
   int height = 720;
 };
 
-// The username and password a proxy asks for, answered through the protocol (never put on the
-// browser's command line).
-struct ProxyAuth {
-  std::string username;
-  std::string password;
-};
-
 // What every page of a context is set up with when it appears.
 struct PageSetup {
   std::optional<Viewport> viewport;
   std::optional<std::string> locale;
   std::string user_agent;  // the browser's own, needed to override Accept-Language
-  std::optional<ProxyAuth> proxy_auth;
+  // What the launch proxy asks for, answered through the protocol (a command line is readable by
+  // every local user, and Chromium ignores credentials there anyway).
+  std::optional<ProxyCredentials> proxy_credentials;
 };
 
 using RequestPredicate = std::function<bool(const Request&)>;
@@ -198,8 +194,8 @@ class Page : public std::enable_shared_from_this<Page> {
 
   bool closed_ = false;
   bool blank_fulfilment_ = false;
-  std::optional<ProxyAuth> proxy_auth_;
-  std::unordered_set<std::string> proxy_auth_tried_;  // request ids already answered once
+  std::optional<ProxyCredentials> proxy_credentials_;
+  std::unordered_set<std::string> proxy_challenges_answered_;  // by request id
   std::string main_frame_id_;
   std::string url_;
   std::string loader_;  // the current document
