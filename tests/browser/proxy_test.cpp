@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -212,7 +213,8 @@ TEST(ProxyTest, AnAuthenticatingProxyIsAnsweredThroughTheProtocol) {
   EXPECT_EQ(page.locator("#via").inner_text(), "经代理打开");
   EXPECT_GE(proxy.challenges(), 1);
   EXPECT_GE(proxy.authorised(), 1);
-  EXPECT_EQ(proxy.requested_urls().back(), "http://shop.test/products?page=2");
+  const auto urls = proxy.requested_urls();
+  EXPECT_NE(std::find(urls.begin(), urls.end(), "http://shop.test/products?page=2"), urls.end());
   browser.close();
 }
 

@@ -151,21 +151,25 @@ asio::awaitable<Json> Locator::when_ready(const std::string& action, const Json&
   const Deadline safety = deadline == NO_DEADLINE ? NO_DEADLINE : deadline + SAFETY_MARGIN;
   const std::string timeout_text =
       "超时 " + std::to_string(timeout_ms) + "ms：" + description_ + "." + what + "，等待";
-  Json answer;
-  try {
-    answer = co_await page_->call_selector_engine(make_call, safety);
-  } catch (const TimeoutError&) {
-    throw TimeoutError(timeout_text + (awaited.empty() ? awaited_state("") : awaited) +
-                       "（页面没有回应）");
-  } catch (const EvaluationError& error) {
-    throw BrowserError(description_ + " 无法在页面中执行 " + what + "：" + error.what());
+  for (;;) {
+    Json answer;
+    try {
+      answer = co_await page_->call_selector_engine(make_call, safety);
+    } catch (const TimeoutError&) {
+      throw TimeoutError(timeout_text + (awaited.empty() ? awaited_state("") : awaited) +
+                         "（页面没有回应）");
+    } catch (const EvaluationError& error) {
+      throw BrowserError(description_ + " 无法在页面中执行 " + what + "：" + error.what());
+    }
+    throw_if_refused(answer, what);
+    if (answer.value("reason", "") != "timeout") co_return answer;
+    // The page's clock started a moment after ours and may run a hair apart from it: the time
+    // is up only when it is up here too.
+    if (Clock::now() >= deadline) {
+      throw TimeoutError(timeout_text +
+                         (awaited.empty() ? awaited_state(answer.value("last", "")) : awaited));
+    }
   }
-  throw_if_refused(answer, what);
-  if (answer.value("reason", "") == "timeout") {
-    throw TimeoutError(timeout_text +
-                       (awaited.empty() ? awaited_state(answer.value("last", "")) : awaited));
-  }
-  co_return answer;
 }
 
 asio::awaitable<int> Locator::count() const {
