@@ -1,9 +1,12 @@
 #include "browser/process_scan.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
+#include <thread>
 
 namespace vendro::testing {
 
@@ -43,6 +46,36 @@ std::vector<ProcessInfo> live_processes_of(pid_t group, const std::string& text)
     }
   }
   return out;
+}
+
+std::filesystem::path write_script(const TempDir& dir, const std::string& name,
+                                   const std::string& body) {
+  const auto path = dir / name;
+  write_file(path, "#!/bin/sh\nPIDS='" + (dir / (name + ".pids")).string() + "'\n" + body);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
+
+std::vector<std::string> survivors(const TempDir& dir, const std::string& name) {
+  std::set<pid_t> noted;
+  std::ifstream in(dir / (name + ".pids"));
+  for (pid_t pid; in >> pid;) noted.insert(pid);
+  std::vector<std::string> out;
+  for (const auto& p : live_processes()) {
+    if (noted.count(p.pid) || noted.count(p.group)) {
+      out.push_back(std::to_string(p.pid) + " " + p.command_line);
+    }
+  }
+  return out;
+}
+
+bool none_survive(const TempDir& dir, const std::string& name) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!survivors(dir, name).empty()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace vendro::testing

@@ -85,34 +85,6 @@ std::string host_name() {
   return buf;
 }
 
-// A shell script standing in for a browser executable. "$PIDS" in `body` is a file where the
-// script notes its own pid and its children's, so a test can tell whether any of them survived.
-fs::path write_script(const TempDir& dir, const std::string& name, const std::string& body) {
-  const fs::path path = dir / name;
-  write_file(path, "#!/bin/sh\nPIDS='" + (dir / (name + ".pids")).string() + "'\n" + body);
-  fs::permissions(path, fs::perms::owner_all);
-  return path;
-}
-
-// The live processes among those a script noted, or in their process groups.
-std::vector<std::string> survivors(const TempDir& dir, const std::string& name) {
-  std::set<pid_t> noted;
-  std::ifstream in(dir / (name + ".pids"));
-  for (pid_t pid; in >> pid;) noted.insert(pid);
-  std::vector<std::string> out;
-  for (const auto& p : live_processes()) {
-    if (noted.count(p.pid) || noted.count(p.group)) {
-      out.push_back(std::to_string(p.pid) + " " + p.command_line);
-    }
-  }
-  return out;
-}
-
-// True once none of them lives: a SIGKILLed process takes a moment to go.
-bool none_survive(const TempDir& dir, const std::string& name) {
-  return eventually([&] { return survivors(dir, name).empty(); }, 1s);
-}
-
 // Forks two sleeping children, notes every pid, and waits for them.
 constexpr const char* FORKING_HANG =
     "echo $$ >> \"$PIDS\"\n"

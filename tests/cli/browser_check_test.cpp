@@ -46,36 +46,6 @@ TEST(BrowserCheckCommandTest, MissingBrowserSaysHowToInstallOne) {
   EXPECT_NE(result.err.find("未找到 Chromium 浏览器"), std::string::npos) << result.err;
 }
 
-// A shell script standing in for a browser that notes its pids (and its children's) in NAME.pids.
-std::filesystem::path write_script(const TempDir& dir, const std::string& name,
-                                   const std::string& body) {
-  const auto path = dir / name;
-  write_file(path, "#!/bin/sh\nPIDS='" + (dir / (name + ".pids")).string() + "'\n" + body);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-  return path;
-}
-
-std::vector<std::string> survivors(const TempDir& dir, const std::string& name) {
-  std::set<pid_t> noted;
-  std::ifstream in(dir / (name + ".pids"));
-  for (pid_t pid; in >> pid;) noted.insert(pid);
-  std::vector<std::string> out;
-  for (const auto& p : live_processes()) {
-    if (noted.count(p.pid) || noted.count(p.group)) out.push_back(p.command_line);
-  }
-  return out;
-}
-
-// True once none of them lives: a SIGKILLed process takes a moment to go.
-bool none_survive(const TempDir& dir, const std::string& name) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (!survivors(dir, name).empty()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 TEST(BrowserCheckCommandTest, ExecutableThatHangsOrFloodsEndsInTimeAndLeavesNothing) {
   TempDir config;
   TempDir scripts;
