@@ -142,11 +142,13 @@ asio::awaitable<Json> Page::evaluate(std::string script, std::optional<Json> arg
   const Deadline deadline = deadline_after(timeout_ms);
   // A page's own script is not idempotent: it runs again after a navigation only twice.
   constexpr int MAX_ATTEMPTS = 3;
+  // Named, not converted inside co_await (GCC 12 destroys such temporaries twice).
+  const std::function<asio::awaitable<Json>()> attempt = [&] {
+    return session_->call("Runtime.evaluate", params, deadline);
+  };
   Json reply;
   try {
-    reply = co_await in_current_document(
-        [&]() { return session_->call("Runtime.evaluate", params, deadline); }, deadline,
-        MAX_ATTEMPTS);
+    reply = co_await in_current_document(attempt, deadline, MAX_ATTEMPTS);
   } catch (const TimeoutError&) {
     throw_timeout(timeout_ms, "page.evaluate，当前页面 " + url_);
   }
@@ -160,7 +162,7 @@ asio::awaitable<Json> Page::call_selector_engine(const std::function<std::string
                                                  Deadline deadline) {
   ensure_open();
   auto self = shared_from_this();
-  auto attempt = [&]() -> asio::awaitable<Json> {
+  const std::function<asio::awaitable<Json>()> attempt = [&]() -> asio::awaitable<Json> {
     if (engine_context_ == 0 || engine_document_ != document_number_) {
       const std::uint64_t document = document_number_;
       Json where = {{"frameId", main_frame_id_}, {"worldName", ENGINE_WORLD}};

@@ -124,10 +124,11 @@ void Locator::throw_if_refused(const Json& answer, const std::string& action) co
 asio::awaitable<Json> Locator::check_now(const std::string& action) const {
   const std::string call = "globalThis.__vendro.locatorAction(" + to_compact_json(steps_) + ", " +
                            json_quoted(action) + ")";
+  // Named, not converted inside co_await (GCC 12 destroys such temporaries twice).
+  const std::function<std::string()> make_call = [&] { return call; };
   Json answer;
   try {
-    answer = co_await page_->call_selector_engine([&] { return call; },
-                                                  deadline_after(DEFAULT_TIMEOUT_MS));
+    answer = co_await page_->call_selector_engine(make_call, deadline_after(DEFAULT_TIMEOUT_MS));
   } catch (const EvaluationError& error) {
     throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" + error.what());
   }
@@ -142,7 +143,7 @@ asio::awaitable<Json> Locator::when_ready(const std::string& action, const Json&
   const std::string head = "globalThis.__vendro.waitForAction(" + to_compact_json(steps_) + ", " +
                            json_quoted(action) + ", " + to_compact_json(argument) + ", ";
   // Built again for each document the wait lands in, with the time then left.
-  auto make_call = [&] {
+  const std::function<std::string()> make_call = [&] {
     if (deadline == NO_DEADLINE) return head + "null)";
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
