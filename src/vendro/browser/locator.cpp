@@ -100,7 +100,12 @@ asio::awaitable<Json> Locator::attempt(const std::string& action, const Json& ar
   } catch (const EvaluationError& error) {
     throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" + error.what());
   }
-  if (answer.value("reason", "") == "strict") {
+  const std::string reason = answer.value("reason", "");
+  if (reason == "error") {
+    throw BrowserError(description_ + " 无法在页面中执行 " + action + "：" +
+                       answer.value("message", ""));
+  }
+  if (reason == "strict") {
     std::string found;
     for (const Json& element : answer.value("elements", Json::array())) {
       if (found.size() > 300) break;
