@@ -1,8 +1,11 @@
-// In-page tests of the injected selector engine. The runner writes "N passed, N failed" and one
-// line per failure into <pre id="results"> and resolves window.__selectorTests with that text.
+// In-page tests of the injected selector engine, evaluated by the driver in the engine's
+// isolated world of selector_engine_test.html (right after the engine's source once more). The
+// completion value, the last line's, is a promise of {total, failures: [{name, message}]}. The
+// world shares the page's DOM but none of its script, so fixtures that need script are made
+// here.
 'use strict';
 
-const engine = window.__vendro;
+const engine = globalThis.__vendro;
 const cases = [];
 
 function test(name, body) {
@@ -68,9 +71,10 @@ const textMatches = (text, root) => engine.getByText(text, root).map(label);
 // ---------------------------------------------------------------------------------------------
 
 test('the global is defined once and frozen', () => {
-  assertTrue(window.__firstEngine === engine, 'second evaluation keeps the first object');
+  assertTrue(!!engine && globalThis.__firstEngine === engine,
+    'second evaluation keeps the first object');
   assertTrue(Object.isFrozen(engine), 'frozen');
-  assertEqual(Object.keys(window).includes('__vendro'), false, 'not enumerable');
+  assertEqual(Object.keys(globalThis).includes('__vendro'), false, 'not enumerable');
 });
 
 test('plain CSS: classes, child and sibling combinators, :not, :nth-child, :scope', () => {
@@ -183,35 +187,6 @@ test('resolveLocator applies selector, text, filter and index steps in one call'
     'unknown step');
 });
 
-test('waitForLocator waits for late, hidden and removed elements, and is strict', async () => {
-  const wait = (selector, state, timeout) =>
-    engine.waitForLocator([{ selector }], state, timeout);
-  const late = document.createElement('div');
-  late.id = 'late';
-  late.textContent = 'late arrival';
-  setTimeout(() => document.body.appendChild(late), 120);
-  let started = performance.now();
-  assertEqual(await wait('#late:has-text("arrival")', 'visible', 3000), OK, 'appears late');
-  assertTrue(performance.now() - started >= 100, 'resolved only once it appeared');
-
-  setTimeout(() => { late.style.visibility = 'hidden'; }, 60);
-  assertEqual(await wait('#late', 'hidden', 3000), OK, 'becomes hidden');
-  setTimeout(() => late.remove(), 60);
-  assertEqual(await wait('#late', 'detached', 3000), OK, 'removed');
-
-  started = performance.now();
-  assertEqual(await wait('#never', 'attached', 150), notOk('timeout'), 'never appears');
-  assertTrue(performance.now() - started >= 140, 'waited for the whole timeout');
-
-  const strict = await wait('#list li', 'visible', 3000);
-  assertEqual([strict.reason, strict.count], ['strict', 3], 'several elements');
-  assertTrue(strict.elements[0] === '<li id="li1" class="item">One</li>', strict.elements[0]);
-  assertEqual(await wait('#list li.nothing', 'hidden', 3000), OK, 'absent counts as hidden');
-  let rejected = null;
-  await wait('div >', 'visible', 100).catch((error) => { rejected = error; });
-  assertEqual(rejected && rejected.name, 'SelectorError', 'malformed selector rejects');
-});
-
 test('filterHasText narrows a list by its text', () => {
   const items = engine.querySelectorAll('#fruits .item');
   assertEqual(engine.filterHasText(items, ' BANANA ').map(label), ['#banana'], 'filter');
@@ -219,6 +194,9 @@ test('filterHasText narrows a list by its text', () => {
 });
 
 test('dropdown options outside the trigger are found once opened', () => {
+  byId('trigger').addEventListener('click', () => {
+    byId('dropdown').style.display = '';
+  });
   expectQuery('.el-select-dropdown__item:visible', []);
   expectQuery('.el-select-dropdown__item:has-text("Option B")', ['#opt-b']);
   expectQuery('.el-select:has-text("Option B")', []);
@@ -282,17 +260,30 @@ test('selectAndFocusForFill selects existing content and rejects what cannot be 
   date.addEventListener('change', () => changes++);
   assertEqual(fill(date, '2024-05-01'), FILLED, 'date');
   assertEqual([date.value, changes], ['2024-05-01', 1], 'date set directly');
-  assertThrows(() => fill(date, 'tomorrow'), /Malformed value/, 'bad date');
+  plain.focus();
+  const badDate = assertThrows(() => fill(date, 'tomorrow'), /Malformed value "tomorrow"/,
+    'bad date');
+  assertEqual([badDate.name, date.value, changes], ['InvalidValueError', '2024-05-01', 1],
+    'a bad date changes nothing');
+  assertTrue(document.activeElement === plain, 'a bad date takes no focus');
+  const range = byId('s-range');
+  assertEqual(fill(range, '8'), FILLED, 'range within its bounds');
+  assertEqual(range.value, '8', 'range set');
+  assertThrows(() => fill(range, '12'), /Malformed value "12"/, 'range beyond its max');
+  assertThrows(() => fill(range, '7.5'), /Malformed value "7.5"/, 'range off its step');
 
   assertEqual(fill('s-readonly', 'x'), notOk('element is not editable'), 'readonly waits');
   assertEqual(fill('s-fs-input', 'x'), notOk('element is not enabled'), 'disabled waits');
   assertEqual(fill('acc-hidden', 'x'), notOk('element is not visible'), 'hidden waits');
-  assertThrows(() => fill('s-div', 'x'),
+  const div = assertThrows(() => fill('s-div', 'x'),
     /^Element is not an <input>, <textarea> or \[contenteditable\] element$/, 'div');
-  assertThrows(() => fill('s-checkbox', 'x'), /Input of type "checkbox" cannot be filled/,
-    'checkbox');
-  assertThrows(() => fill('s-number', 'abc'), /Cannot type text into input\[type=number\]/,
-    'number');
+  const checkbox = assertThrows(() => fill('s-checkbox', 'x'),
+    /Input of type "checkbox" cannot be filled/, 'checkbox');
+  const number = assertThrows(() => fill('s-number', 'abc'),
+    /Cannot type text into input\[type=number\]/, 'number');
+  assertEqual([div.name, checkbox.name, number.name],
+    ['NotFillableError', 'NotFillableError', 'InvalidValueError'], 'error names');
+  assertEqual(fill('s-number', '-1.5e3'), NEEDS_INPUT, 'a number in number notation');
 });
 
 test('innerText gives rendered text and refuses non-HTML elements', () => {
@@ -418,12 +409,21 @@ test('locatorAction: one attempt of a driver action, strict, answered in plain d
   assertEqual([settled.ok, settled.rect.y, settled.rect.height],
     [true, far.top + scrollY, far.height], 'settle: page coordinates of a scrolled element');
   window.scrollTo(0, 0);
-  let rejected = null;
-  await act('div >', 'count').catch((error) => { rejected = error; });
-  assertEqual(rejected && rejected.name, 'SelectorError', 'malformed selector');
-  rejected = null;
-  await act('#s-plain', 'frobnicate').catch((error) => { rejected = error; });
-  assertTrue(/Unknown locator action/.test(rejected && rejected.message), 'unknown action');
+  const malformed = await act('div >', 'count');
+  assertEqual([malformed.ok, malformed.reason, malformed.kind], [false, 'error', 'selector'],
+    'malformed selector');
+  assertTrue(malformed.message.startsWith('Malformed selector "div >"'), malformed.message);
+  assertEqual(await act('#s-div', 'states', ['editable']), {
+    ok: false,
+    reason: 'error',
+    kind: 'notFillable',
+    message: 'Element is not an <input>, <textarea> or [contenteditable] element',
+  }, 'never editable');
+  const rejection = async (promise) => promise.then(() => null, (error) => error.message);
+  assertTrue(/Unknown locator action/.test(await rejection(act('#s-plain', 'frobnicate'))),
+    'unknown action');
+  assertTrue(/Unknown state "gone"/.test(await rejection(act('#s-plain', 'waitFor', 'gone'))),
+    'unknown state');
 });
 
 test('stableRect: a moving element is not stable, a still one is', async () => {
@@ -443,6 +443,308 @@ test('stableRect: a moving element is not stable, a still one is', async () => {
     'detached');
 });
 
+test('stableRect waits out animations still to start and frames whose clock stood still',
+  async () => {
+    const still = byId('still');
+    const realGetAnimations = Element.prototype.getAnimations;
+    const pending = { pending: true, playState: 'running' };
+    // A parent's animation that has not started yet moves the element once it does.
+    Element.prototype.getAnimations = function getAnimations() {
+      return this === still.parentElement ? [pending] : realGetAnimations.call(this);
+    };
+    try {
+      assertEqual(await engine.stableRect(still), notOk('element is not stable'),
+        'an ancestor animation is pending');
+      setTimeout(() => { pending.pending = false; }, 50);
+      const started = await engine.stableRect(still);
+      assertTrue(started.ok && !pending.pending, 'stable once the animation started');
+    } finally {
+      Element.prototype.getAnimations = realGetAnimations;
+    }
+    // Frames whose clock stands still show nothing that moves: they prove no rest.
+    Object.defineProperty(document, 'timeline', { configurable: true, value: { currentTime: 5 } });
+    try {
+      assertEqual(await engine.stableRect(still), notOk('element is not stable'),
+        'the same frame time in every frame');
+    } finally {
+      delete document.timeline;
+    }
+    assertTrue((await engine.stableRect(still)).ok, 'the real clock');
+  });
+
+// Dynamic fixtures of the waiting cases live in the fixed #wait-area and go with the case.
+function addToWaitArea(html) {
+  const area = byId('wait-area');
+  area.insertAdjacentHTML('beforeend', html);
+  return area.lastElementChild;
+}
+
+function clearWaitArea() {
+  byId('wait-area').replaceChildren();
+}
+
+const waitFor = (selector, action, argument, timeoutMs) =>
+  engine.waitForAction([{ selector }], action, argument, timeoutMs);
+const timedOut = (last) => ({ ok: false, reason: 'timeout', last });
+
+// Runs body after `ms`; the promise gives the time it ran.
+function later(ms, body) {
+  return new Promise((resolve) => setTimeout(() => {
+    body();
+    resolve(performance.now());
+  }, ms));
+}
+
+function waitCase(name, body) {
+  test(name, async () => {
+    try {
+      await body();
+    } finally {
+      clearWaitArea();
+      window.scrollTo(0, 0);
+    }
+  });
+}
+
+waitCase('waitForAction notices a late element within a frame or two of its insertion',
+  async () => {
+    for (const delay of [100, 300, 800]) {
+      const id = `late-${delay}`;
+      const started = performance.now();
+      const inserted = later(delay, () => addToWaitArea(`<button id="${id}">晚到</button>`));
+      const answer = await waitFor(`#${id}:has-text("晚到")`, 'waitFor', 'visible', 5000);
+      const resolved = performance.now();
+      const insertedAt = await inserted;
+      assertEqual(answer, OK, `after ${delay} ms`);
+      assertTrue(insertedAt - started >= delay - 1 && resolved >= insertedAt,
+        `resolved only once inserted (${delay} ms)`);
+      assertTrue(resolved - insertedAt < 100,
+        `noticed ${Math.round(resolved - insertedAt)} ms after the insertion at ${delay} ms`);
+    }
+    const inserted = later(100, () => addToWaitArea('<button id="late-click">晚到</button>'));
+    const at = await waitFor('#late-click', 'click', undefined, 5000);
+    const resolved = performance.now();
+    const box = byId('late-click').getBoundingClientRect();
+    assertEqual([at.ok, at.x, at.y], [true, box.left + box.width / 2, box.top + box.height / 2],
+      'click point of the late button');
+    const delay = resolved - (await inserted);
+    assertTrue(delay < 150, `click ready ${Math.round(delay)} ms after the insertion`);
+    later(50, () => addToWaitArea('<p id="late-unlimited">x</p>'));
+    assertEqual(await waitFor('#late-unlimited', 'waitFor', 'attached', null), OK,
+      'null: no time limit');
+  });
+
+waitCase('waitForAction waits for hidden and detached, and times out naming the last reason',
+  async () => {
+    const fading = addToWaitArea('<div id="w-fade">fading</div>');
+    later(60, () => { fading.style.visibility = 'hidden'; });
+    assertEqual(await waitFor('#w-fade', 'waitFor', 'hidden', 3000), OK, 'becomes hidden');
+    assertEqual(getComputedStyle(fading).visibility, 'hidden', 'only once hidden');
+    assertEqual(await waitFor('#w-nothing', 'waitFor', 'hidden', 3000), OK, 'absent is hidden');
+    later(60, () => fading.remove());
+    assertEqual(await waitFor('#w-fade', 'waitFor', 'detached', 3000), OK, 'removed');
+    assertFalse(fading.isConnected, 'only once removed');
+
+    const started = performance.now();
+    assertEqual(await waitFor('#never', 'waitFor', 'attached', 150), timedOut('missing'),
+      'never appears');
+    const waited = performance.now() - started;
+    assertTrue(waited >= 145 && waited < 1000, `waited the timeout (${Math.round(waited)} ms)`);
+    assertEqual(await waitFor('#list li', 'waitFor', 'detached', 100),
+      timedOut('element is attached'), 'detached is never strict');
+    assertEqual(await waitFor('#v-shown', 'waitFor', 'hidden', 100),
+      timedOut('element is visible'), 'stays visible');
+    assertEqual(await waitFor('#v-none', 'waitFor', 'visible', 100),
+      timedOut('element is not visible'), 'stays hidden');
+    assertEqual(await waitFor('#v-shown', 'waitFor', 'visible', 0), OK, 'no time: one attempt');
+    assertEqual(await waitFor('#never', 'waitFor', 'attached', 0), timedOut('missing'),
+      'no time: no second attempt');
+    assertEqual(await waitFor('#s-disabled', 'click', undefined, 100),
+      timedOut('element is not enabled'), 'disabled');
+    const spinning = addToWaitArea('<button id="w-spin" ' +
+      'style="position:relative;animation:slide .3s linear infinite alternate">spin</button>');
+    assertEqual(await waitFor('#w-spin', 'click', undefined, 300),
+      timedOut('element is not stable'), 'always moving');
+    spinning.remove();
+
+    const input = byId('s-readonly');
+    byId('s-plain').focus();
+    assertEqual(await waitFor('#s-readonly', 'fill', 'x', 100), timedOut('element is not editable'),
+      'readonly');
+    assertTrue(document.activeElement !== input, 'an unfinished fill takes no focus');
+  });
+
+waitCase('waitForAction answers strict and error at once, however long it may wait', async () => {
+  const actions = [['click'], ['fill', 'x'], ['innerText'], ['settle'], ['waitFor', 'attached'],
+    ['waitFor', 'visible'], ['waitFor', 'hidden']];
+  for (const [action, argument] of actions) {
+    const started = performance.now();
+    const answer = await waitFor('#list li', action, argument, 10000);
+    assertEqual([answer.ok, answer.reason, answer.count], [false, 'strict', 3],
+      `${action} ${argument || ''}`);
+    assertEqual(answer.elements[1], '<li id="li2" class="item sel">Two</li>', 'describes them');
+    assertTrue(performance.now() - started < 2000, `${action}: at once`);
+  }
+  const errors = [
+    ['div >', 'click', undefined, 'selector', /^Malformed selector "div >": /],
+    ['xpath=//tr[', 'waitFor', 'detached', 'selector', /invalid XPath/],
+    ['#s-div', 'fill', 'x', 'notFillable', /^Element is not an <input>, <textarea>/],
+    ['#s-checkbox', 'fill', 'x', 'notFillable', /Input of type "checkbox" cannot be filled/],
+    ['#s-number', 'fill', 'abc', 'invalidValue', /input\[type=number\]/],
+    ['#s-date', 'fill', '2024-13-45', 'invalidValue', /Malformed value "2024-13-45"/],
+    ['#s-svg', 'innerText', undefined, 'other', /not an HTMLElement/],
+  ];
+  for (const [selector, action, argument, kind, message] of errors) {
+    const started = performance.now();
+    const waited = await waitFor(selector, action, argument, 10000);
+    const once = await engine.locatorAction([{ selector }], action, argument);
+    for (const answer of [waited, once]) {
+      assertEqual([answer.ok, answer.reason, answer.kind], [false, 'error', kind],
+        `${selector} ${action}`);
+      assertTrue(message.test(answer.message), `${selector}: ${answer.message}`);
+    }
+    assertTrue(performance.now() - started < 2000, `${selector}: at once`);
+  }
+  const rejection = async (promise) => promise.then(() => null, (error) => error.message);
+  assertTrue(/Unknown locator action/.test(await rejection(waitFor('#li1', 'press'))),
+    'unknown action');
+  assertTrue(/Unknown state/.test(await rejection(waitFor('#li1', 'waitFor', 'gone', 100))),
+    'unknown state');
+  assertTrue(/cannot be awaited/.test(await rejection(waitFor('#li1', 'count', undefined, 100))),
+    'count never waits');
+});
+
+waitCase('waitForAction clicks once a cover goes and once a button is enabled', async () => {
+  addToWaitArea('<button id="w-covered">covered</button>');
+  addToWaitArea('<div id="w-cover" style="position:fixed;inset:0"></div>');
+  const covered = await waitFor('#w-covered', 'click', undefined, 150);
+  assertEqual([covered.reason, /^<div id="w-cover"><\/div> intercepts pointer events$/.test(
+    covered.last)], ['timeout', true], `names the cover: ${covered.last}`);
+  const uncovered = later(150, () => byId('w-cover').remove());
+  const at = await waitFor('#w-covered', 'click', undefined, 5000);
+  const resolved = performance.now();
+  assertTrue(at.ok, `clicked: ${JSON.stringify(at)}`);
+  const removedAt = await uncovered;
+  assertTrue(resolved >= removedAt && resolved - removedAt < 150,
+    `ready ${Math.round(resolved - removedAt)} ms after the cover went`);
+  assertEqual(engine.checkHitTarget(byId('w-covered'), at.x, at.y), OK, 'the point reaches it');
+
+  const button = addToWaitArea('<button id="w-later" disabled>later</button>');
+  const enabled = later(150, () => { button.disabled = false; });
+  const clicked = await waitFor('#w-later', 'click', undefined, 5000);
+  const clickedAt = performance.now();
+  const enabledAt = await enabled;
+  assertTrue(clicked.ok, `clicked: ${JSON.stringify(clicked)}`);
+  assertTrue(clickedAt >= enabledAt && clickedAt - enabledAt < 150,
+    `ready ${Math.round(clickedAt - enabledAt)} ms after it was enabled`);
+});
+
+waitCase('waitForAction fills once editable, focusing only then', async () => {
+  const input = addToWaitArea('<input id="w-ro" readonly value="old">');
+  const focusedWhileReadOnly = [];
+  input.addEventListener('focus', () => focusedWhileReadOnly.push(input.readOnly));
+  later(150, () => { input.readOnly = false; });
+  assertEqual(await waitFor('#w-ro', 'fill', 'new', 5000), NEEDS_INPUT, 'ready to type');
+  assertEqual(focusedWhileReadOnly, [false], 'focused once, after it became editable');
+  assertEqual([input.selectionStart, input.selectionEnd], [0, 3], 'old value selected');
+});
+
+waitCase('waitForAction clicks a moving element only once it rests', async () => {
+  const slider = addToWaitArea(
+    '<button id="w-slide" style="position:relative;left:0;transition:left .4s linear">' +
+    'slide</button>');
+  await nextFrame();
+  const start = slider.getBoundingClientRect().left;
+  const started = performance.now();
+  slider.style.left = '150px';
+  const at = await waitFor('#w-slide', 'click', undefined, 5000);
+  const waited = performance.now() - started;
+  const box = slider.getBoundingClientRect();
+  assertEqual([at.ok, at.x], [true, box.left + box.width / 2], 'click point at rest');
+  assertEqual(Math.round(box.left - start), 150, 'moved all the way');
+  assertTrue(waited >= 380, `waited for the transition (${Math.round(waited)} ms)`);
+});
+
+waitCase('waitForAction clicks a transform transition only once it has started and ended',
+  async () => {
+    for (let round = 0; round < 5; round++) {
+      const slider = addToWaitArea(
+        '<button id="w-pending" style="transition:transform .25s linear">pending</button>');
+      await nextFrame();
+      const before = slider.getBoundingClientRect().left;
+      slider.style.transform = 'translateX(120px)';
+      // Starting it makes the box hold still for a frame or two.
+      assertTrue(slider.getAnimations().some((animation) => animation.pending),
+        'the transition waits for its start');
+      const at = await waitFor('#w-pending', 'click', undefined, 5000);
+      const box = slider.getBoundingClientRect();
+      assertEqual([at.ok, at.x], [true, box.left + box.width / 2], `round ${round}: at rest`);
+      assertEqual(Math.round(box.left - before), 120, `round ${round}: moved all the way`);
+      slider.remove();
+    }
+  });
+
+waitCase('waitForAction leaves no observer, timer or frame request behind', async () => {
+  const observing = new Set();
+  const live = new Set();
+  const real = {
+    observe: MutationObserver.prototype.observe,
+    disconnect: MutationObserver.prototype.disconnect,
+    setTimeout: globalThis.setTimeout,
+    clearTimeout: globalThis.clearTimeout,
+    requestAnimationFrame: globalThis.requestAnimationFrame,
+    cancelAnimationFrame: globalThis.cancelAnimationFrame,
+  };
+  MutationObserver.prototype.observe = function observe(...args) {
+    observing.add(this);
+    return real.observe.apply(this, args);
+  };
+  MutationObserver.prototype.disconnect = function disconnect() {
+    observing.delete(this);
+    return real.disconnect.call(this);
+  };
+  const track = (schedule, cancel, kind) => {
+    globalThis[schedule] = (callback, ...rest) => {
+      const id = real[schedule].call(globalThis, (...args) => {
+        live.delete(`${kind}${id}`);
+        callback(...args);
+      }, ...rest);
+      live.add(`${kind}${id}`);
+      return id;
+    };
+    globalThis[cancel] = (id) => {
+      live.delete(`${kind}${id}`);
+      real[cancel].call(globalThis, id);
+    };
+  };
+  track('setTimeout', 'clearTimeout', 't');
+  track('requestAnimationFrame', 'cancelAnimationFrame', 'f');
+  try {
+    const element = addToWaitArea('<button id="w-track" disabled>track</button>');
+    const outcomes = [
+      [() => waitFor('#w-track', 'click', undefined, 80), 'timeout'],
+      [() => waitFor('#list li', 'click', undefined, 1000), 'strict'],
+      [() => waitFor('div >', 'click', undefined, 1000), 'error'],
+      [() => {
+        real.setTimeout.call(globalThis, () => { element.disabled = false; }, 40);
+        return waitFor('#w-track', 'click', undefined, 1000);
+      }, undefined],
+    ];
+    for (const [start, reason] of outcomes) {
+      const answer = await start();
+      assertEqual(answer.reason, reason, 'outcome');
+      assertEqual([observing.size, live.size], [0, 0], `left behind after ${reason || 'ok'}`);
+    }
+  } finally {
+    MutationObserver.prototype.observe = real.observe;
+    MutationObserver.prototype.disconnect = real.disconnect;
+    for (const name of ['setTimeout', 'clearTimeout', 'requestAnimationFrame',
+      'cancelAnimationFrame']) {
+      globalThis[name] = real[name];
+    }
+  }
+});
+
 // ---------------------------------------------------------------------------------------------
 
 async function runAll() {
@@ -451,13 +753,10 @@ async function runAll() {
     try {
       await body();
     } catch (error) {
-      failures.push(`FAILED ${name}: ${error && error.message}`);
+      failures.push({ name, message: String(error && error.message) });
     }
   }
-  const summary = `${cases.length - failures.length} passed, ${failures.length} failed`;
-  const text = [summary, ...failures].join('\n');
-  document.getElementById('results').textContent = text;
-  return text;
+  return { total: cases.length, failures };
 }
 
-window.__selectorTests = runAll();
+runAll();

@@ -14,26 +14,38 @@
 //       "text=..." (what getByText finds); or a chain of those joined by ">>", each step searched
 //       under every result of the previous one. CSS steps look into open shadow roots. Throws an
 //       Error named "SelectorError" whose message quotes the selector when it is malformed.
+//       Errors that no waiting cures are named by kind: "SelectorError", "NotFillableError",
+//       "InvalidValueError".
 //   querySelector(selector, root?) -> Element | null        the first of the above.
 //   resolveLocator(steps, root?) -> Element[]
 //       A whole locator in one call: steps [{selector}, {text}, {hasText}, {nth}] applied in
 //       order (see the function).
-//   waitForLocator(steps, state, timeoutMs, root?) -> Promise<result>
-//       Polls inside the page until the locator's element is "attached", "visible", "hidden"
-//       (absent or not visible) or "detached" (absent). result: {ok: true}; {ok: false, reason:
-//       'timeout'}; or, when several elements match where one is meant (every state but
-//       "detached"), at once {ok: false, reason: 'strict', count, elements: [descriptions]}.
-//       Rejects with the SelectorError of a malformed selector. A navigation ends the promise
-//       with the page's context; the caller then starts again.
-//   locatorAction(steps, action, argument?) -> Promise<JSON-serialisable result>
-//       What the driver runs for one attempt of a locator action, answered without elements so
-//       that the driver can retry. "count" -> {ok: true, count} (never strict). Every other
-//       action needs exactly one element: otherwise {ok: false, reason: 'missing'} or, at once,
-//       {ok: false, reason: 'strict', count, elements}. "isVisible" -> {ok: true, visible} (no
-//       element: not visible); "states" (argument: a states list) -> checkElementStates;
-//       "click" -> prepareClick; "fill" (argument: the value) -> selectAndFocusForFill;
-//       "innerText" -> {ok: true, text}; "settle" -> scrolled into view and stable, {ok: true,
-//       rect} in CSS pixels of the page. Throws what the function it calls throws.
+//   locatorAction(steps, action, argument?) -> Promise<JSON-serialisable answer>
+//       One attempt of a locator action, answered without elements. "count" -> {ok: true,
+//       count} (never strict). Every other action needs exactly one element: otherwise {ok:
+//       false, reason: 'missing'} or {ok: false, reason: 'strict', count, elements:
+//       [descriptions]}. "isVisible" -> {ok: true, visible} (no element: not visible); "states"
+//       (argument: a states list) -> checkElementStates; "click" -> prepareClick, {ok: true, x,
+//       y}; "fill" (argument: the value) -> selectAndFocusForFill, {ok: true, needsInput};
+//       "focus" -> the element focused, {ok: true}; "innerText" -> {ok: true, text}; "settle" -> scrolled into view and stable, {ok: true,
+//       rect} in CSS pixels of the page; "waitFor" (argument: "attached" | "visible" | "hidden"
+//       | "detached") -> {ok: true} once the state holds (hidden: absent or not visible;
+//       detached: no match, never strict). Not ready: {ok: false, reason} naming what is awaited
+//       ('missing', 'element is not visible', 'element is not enabled', 'element is not
+//       editable', 'element is not stable', '<div id="overlay"> intercepts pointer events',
+//       'element is visible', 'element is attached', ...). A failure that waiting cannot cure
+//       answers {ok: false, reason: 'error', kind, message}, kind one of 'selector' (malformed
+//       selector), 'notFillable' (fill on something that never takes text), 'invalidValue' (a
+//       value the input refuses) or 'other' (anything else thrown). An unknown action or state
+//       rejects: that is the caller's mistake.
+//   waitForAction(steps, action, argument, timeoutMs) -> Promise<answer>
+//       Attempts the action (as locatorAction, except "count" and "isVisible", which reject)
+//       until it is ready and answers as soon as it is; strict and error answers come at once.
+//       Between attempts it waits for a DOM mutation (noticed at once), the next animation frame
+//       or a timer, so a change is seen within a frame. When `timeoutMs` (null: no limit) runs
+//       out: {ok: false, reason: 'timeout', last} with `last` the reason of the last attempt.
+//       The fill's focus and selection happen only in the attempt that succeeds. Leaves no
+//       observer or timer behind; a navigation ends the promise with the page's context.
 //   getByText(text, root?) -> Element[]
 //       The smallest elements holding `text`: an element whose text contains it while none of
 //       its child elements does.
@@ -44,12 +56,14 @@
 //   isVisible(el), isEnabled(el), isEditable(el) -> boolean   answer at once, never wait.
 //   checkElementStates(el, states) -> {ok: true} | {ok: false, reason}
 //       `states` lists any of "attached", "visible", "hidden", "enabled", "editable"; the reason
-//       names the first state that does not hold ("element is not visible"). Throws when the
-//       element can never be edited (see selectAndFocusForFill).
+//       names the first state that does not hold ("element is not visible"). Throws a
+//       NotFillableError when the element can never be edited (see selectAndFocusForFill).
 //   innerText(el) -> string   the rendered text; throws for non-HTML elements.
 //   stableRect(el, maxFrames = 10) -> Promise<{ok: true, rect} | {ok: false, reason}>
 //       Samples the bounding box once per animation frame; succeeds as soon as two consecutive
-//       frames agree. rect = {x, y, width, height} in CSS pixels of the frame's viewport.
+//       frames with different frame times agree while no animation of the element or an
+//       ancestor is waiting to start. rect = {x, y, width, height} in CSS pixels of the frame's
+//       viewport.
 //   scrollIntoViewIfNeeded(el) -> Promise<{ok: true} | {ok: false, reason}>
 //       Scrolls every scrolling ancestor so that the element is fully visible when it is not.
 //   clickPoint(el) -> {x, y} | null   centre of the element's box clipped to the viewport.
@@ -65,7 +79,9 @@
 //       control) and selects its content. needsInput: the caller must now insert `value` as
 //       typed text; otherwise the fill is complete (value types like date are set directly; an
 //       empty value deletes the selection). A hidden, disabled, read-only or detached element
-//       gives ok: false so that the caller may retry; one that can never be filled throws.
+//       gives ok: false so that the caller may retry. Throws a NotFillableError for one that can
+//       never be filled, an InvalidValueError for a value its type refuses (text in a number
+//       input, a malformed date), before anything gets focus.
 //   describeElement(el) -> string   short HTML-like description for error messages.
 //   normalizeWhiteSpace(text) -> string
 (() => {
@@ -75,10 +91,40 @@
   // ---------------------------------------------------------------------------------------
   // Errors
 
-  function selectorError(selector, detail) {
-    const error = new Error(`Malformed selector "${selector}": ${detail}`);
-    error.name = 'SelectorError';
+  // Failures that waiting can never cure carry a name per kind, so that an answer can classify
+  // them without reading their text.
+  const kErrorKinds = new Map([
+    ['SelectorError', 'selector'],
+    ['NotFillableError', 'notFillable'],
+    ['InvalidValueError', 'invalidValue'],
+  ]);
+
+  function namedError(name, message) {
+    const error = new Error(message);
+    error.name = name;
     return error;
+  }
+
+  function selectorError(selector, detail) {
+    return namedError('SelectorError', `Malformed selector "${selector}": ${detail}`);
+  }
+
+  function notFillableError(message) {
+    return namedError('NotFillableError', message);
+  }
+
+  function invalidValueError(message) {
+    return namedError('InvalidValueError', message);
+  }
+
+  function errorAnswer(error) {
+    const named = error instanceof Error;
+    return {
+      ok: false,
+      reason: 'error',
+      kind: (named && kErrorKinds.get(error.name)) || 'other',
+      message: named ? error.message : String(error),
+    };
   }
 
   // ---------------------------------------------------------------------------------------
@@ -421,7 +467,7 @@
       } else if (state === 'editable') {
         const target = fillTarget(el);
         const editable = editableState(target);
-        if (editable === null) throw new Error(kNotFillable);
+        if (editable === null) throw notFillableError(kNotFillable);
         if (!isEnabled(target)) return { ok: false, reason: 'element is not enabled' };
         if (!editable) return { ok: false, reason: 'element is not editable' };
       } else {
@@ -459,9 +505,33 @@
     else requestAnimationFrame(() => callback());
   }
 
-  // Sampling in frames, not at once, also matters for what follows: input sent right after a
-  // frame's callbacks reaches the page sooner than input sent at an arbitrary moment (measured:
-  // a click's effect came 13 ms later with the first sample taken at once).
+  // The animation clock of the frame being drawn. Two frame callbacks can share it (seen under
+  // load: 5 ms apart, same frame time), and then nothing animated has moved between them.
+  function frameTime() {
+    if (document.visibilityState === 'hidden') return performance.now();
+    const time = document.timeline ? document.timeline.currentTime : null;
+    return typeof time === 'number' ? time : performance.now();
+  }
+
+  // Whether an animation of the element or of an ancestor exists but has not started: until it
+  // does the box holds still (a transform transition waited two frames for its start).
+  function animationPending(el) {
+    if (document.visibilityState === 'hidden') return false;  // nothing starts there
+    for (let current = el; current; current = composedParent(current)) {
+      if (typeof current.getAnimations !== 'function') return false;
+      for (const animation of current.getAnimations()) if (animation.pending) return true;
+    }
+    return false;
+  }
+
+  function sameBox(a, b) {
+    return a.x === b.x && a.y === b.y && a.width === b.width && a.height === b.height;
+  }
+
+  // Stable: the same box in two consecutive frames whose clocks differ, with no animation
+  // pending in either. Sampling in frames, not at once, also matters for what follows: input
+  // sent right after a frame's callbacks reaches the page sooner than input sent at an arbitrary
+  // moment (measured: a click's effect came 13 ms later with the first sample taken at once).
   function stableRect(el, maxFrames = 10) {
     assertElement(el, 'stableRect');
     return new Promise((resolve) => {
@@ -472,19 +542,18 @@
           resolve({ ok: false, reason: 'element is not attached to the DOM' });
           return;
         }
+        const time = frameTime();
         const box = el.getBoundingClientRect();
         const rect = { x: box.left, y: box.top, width: box.width, height: box.height };
+        const pending = animationPending(el);
         if (
-          previous &&
-          previous.x === rect.x &&
-          previous.y === rect.y &&
-          previous.width === rect.width &&
-          previous.height === rect.height
+          previous && !previous.pending && !pending && previous.time !== time &&
+          sameBox(previous.rect, rect)
         ) {
           resolve({ ok: true, rect });
           return;
         }
-        previous = rect;
+        previous = { rect, time, pending };
         if (++frames > maxFrames) resolve({ ok: false, reason: 'element is not stable' });
         else nextFrame(sample);
       };
@@ -586,6 +655,18 @@
     return element;
   }
 
+  // A value the input would change on assignment is malformed; a detached copy tells without
+  // touching the element, so that a bad value fails before anything gets focus.
+  function checkDirectValue(input, value) {
+    const probe = input.ownerDocument.createElement('input');
+    probe.type = input.type;
+    for (const name of ['min', 'max', 'step']) {
+      if (input.hasAttribute(name)) probe.setAttribute(name, input.getAttribute(name));
+    }
+    probe.value = value;
+    if (probe.value !== value) throw invalidValueError(`Malformed value "${value}"`);
+  }
+
   function selectAndFocusForFill(el, value) {
     assertElement(el, 'selectAndFocusForFill');
     value = String(value);
@@ -597,14 +678,15 @@
       // Unknown types read as "text", the way browsers treat them.
       const type = target.type.toLowerCase();
       if (!kTypedInputs.has(type) && !kValueInputs.has(type)) {
-        throw new Error(`Input of type "${type}" cannot be filled`);
+        throw notFillableError(`Input of type "${type}" cannot be filled`);
       }
       if (type === 'number' && value.trim() !== '' && Number.isNaN(Number(value))) {
-        throw new Error('Cannot type text into input[type=number]');
+        throw invalidValueError('Cannot type text into input[type=number]');
       }
       setDirectly = kValueInputs.has(type);
+      if (setDirectly) checkDirectValue(target, value.trim());
     } else if (target.localName !== 'textarea' && !target.isContentEditable) {
-      throw new Error(kNotFillable);
+      throw notFillableError(kNotFillable);
     }
     if (!isEnabled(target)) return { ok: false, reason: 'element is not enabled' };
     if (editableState(target) !== true) return { ok: false, reason: 'element is not editable' };
@@ -612,7 +694,6 @@
     target.focus();
     if (setDirectly) {
       target.value = value.trim();
-      if (target.value !== value.trim()) throw new Error(`Malformed value "${value}"`);
       target.dispatchEvent(new Event('input', { bubbles: true, composed: true }));
       target.dispatchEvent(new Event('change', { bubbles: true }));
       return { ok: true, needsInput: false };
@@ -1175,54 +1256,31 @@
     return current.filter((node) => node.nodeType === Node.ELEMENT_NODE);
   }
 
-  // Whether the elements a locator found satisfy `state`; null while they do not yet.
-  function stateReached(elements, state) {
-    if (state === 'detached') return elements.length === 0 ? { ok: true } : null;
-    if (elements.length > 1) {
-      return {
-        ok: false,
-        reason: 'strict',
-        count: elements.length,
-        elements: elements.slice(0, 10).map(describeElement),
-      };
-    }
-    const [element] = elements;
-    if (state === 'attached') return element ? { ok: true } : null;
-    if (state === 'visible') return element && isVisible(element) ? { ok: true } : null;
-    if (state === 'hidden') return !element || !isVisible(element) ? { ok: true } : null;
-    throw new Error(`Unknown state "${state}"`);
+  function strictAnswer(elements) {
+    return {
+      ok: false,
+      reason: 'strict',
+      count: elements.length,
+      elements: elements.slice(0, 10).map(describeElement),
+    };
   }
 
-  // Polls fast at first, then every 100 ms, so that a long wait costs the page little.
-  const kPollDelays = [0, 16, 16, 32, 50, 50];
-
-  function waitForLocator(steps, state, timeoutMs, root) {
-    return new Promise((resolve, reject) => {
-      const deadline = performance.now() + timeoutMs;
-      let attempt = 0;
-      const poll = () => {
-        let outcome;
-        try {
-          outcome = stateReached(resolveLocator(steps, root), state);
-        } catch (error) {
-          reject(error);
-          return;
-        }
-        if (outcome) {
-          resolve(outcome);
-          return;
-        }
-        const left = deadline - performance.now();
-        if (left <= 0) {
-          resolve({ ok: false, reason: 'timeout' });
-          return;
-        }
-        const delay = attempt < kPollDelays.length ? kPollDelays[attempt] : 100;
-        attempt++;
-        setTimeout(poll, Math.min(delay, left));
-      };
-      poll();
-    });
+  // Whether the elements a locator found are in `state`: {ok: true} or why not yet.
+  function stateReached(elements, state) {
+    if (state === 'detached') {
+      return elements.length === 0 ? { ok: true } : { ok: false, reason: 'element is attached' };
+    }
+    if (elements.length > 1) return strictAnswer(elements);
+    const [element] = elements;
+    if (state === 'hidden') {
+      if (element && isVisible(element)) return { ok: false, reason: 'element is visible' };
+      return { ok: true };
+    }
+    if (!element) return { ok: false, reason: 'missing' };
+    if (state === 'visible' && !isVisible(element)) {
+      return { ok: false, reason: 'element is not visible' };
+    }
+    return { ok: true };
   }
 
   // One element for an action that needs exactly one: {ok: true, element} or why not.
@@ -1230,12 +1288,7 @@
     const elements = resolveLocator(steps);
     if (elements.length === 1) return { ok: true, element: elements[0] };
     if (elements.length === 0) return { ok: false, reason: 'missing' };
-    return {
-      ok: false,
-      reason: 'strict',
-      count: elements.length,
-      elements: elements.slice(0, 10).map(describeElement),
-    };
+    return strictAnswer(elements);
   }
 
   // Scrolled into view and at rest: the box in CSS pixels of the whole page.
@@ -1250,8 +1303,22 @@
     return { ok: true, rect: { x: x + scrollX, y: y + scrollY, width, height } };
   }
 
-  async function locatorAction(steps, action, argument) {
+  const kActions = new Set(['count', 'isVisible', 'states', 'click', 'fill', 'focus', 'innerText',
+    'settle', 'waitFor']);
+  const kWaitStates = new Set(['attached', 'visible', 'hidden', 'detached']);
+
+  // A call the driver cannot mean is a programming error: it rejects instead of answering.
+  function checkCall(action, argument) {
+    if (!kActions.has(action)) throw new Error(`Unknown locator action "${action}"`);
+    if (action === 'waitFor' && !kWaitStates.has(argument)) {
+      throw new Error(`Unknown state "${argument}"`);
+    }
+  }
+
+  // One attempt; throws what the function it calls throws.
+  async function attemptAction(steps, action, argument) {
     if (action === 'count') return { ok: true, count: resolveLocator(steps).length };
+    if (action === 'waitFor') return stateReached(resolveLocator(steps), argument);
     const found = singleElement(steps);
     if (action === 'isVisible') {
       if (found.reason === 'strict') return found;
@@ -1266,6 +1333,10 @@
         return prepareClick(el);
       case 'fill':
         return selectAndFocusForFill(el, argument);
+      case 'focus':
+        // Keys pressed next go to the element, as after a person's click into it.
+        el.focus();
+        return { ok: true };
       case 'innerText':
         return { ok: true, text: innerText(el) };
       case 'settle':
@@ -1274,13 +1345,106 @@
     throw new Error(`Unknown locator action "${action}"`);
   }
 
+  async function locatorAction(steps, action, argument) {
+    checkCall(action, argument);
+    try {
+      return await attemptAction(steps, action, argument);
+    } catch (error) {
+      return errorAnswer(error);
+    }
+  }
+
+  // Without frames (hidden tabs) a wait still looks again this often.
+  const kFallbackMs = 100;
+
+  // What a wait sleeps on between attempts: the next DOM mutation (at once, so that an inserted
+  // element is seen within the task that inserted it), the next animation frame (geometry
+  // changes without mutations: movement, scrolling, animations, closed shadow trees), or a
+  // timer (pages without frames, and the deadline).
+  class ChangeSignals {
+    constructor(deadline) {
+      this.deadline = deadline;
+      this.mutated = false;
+      this.resume = null;
+      this.frame = 0;
+      this.timer = 0;
+      this.observer = new MutationObserver(() => {
+        this.mutated = true;
+        this.wake();
+      });
+      this.observer.observe(document, {
+        subtree: true,
+        childList: true,
+        attributes: true,
+        characterData: true,
+      });
+    }
+
+    // Called as an attempt begins: mutations from then on make next() return at once.
+    attempting() {
+      this.mutated = false;
+    }
+
+    next() {
+      if (this.mutated) return Promise.resolve();
+      return new Promise((resume) => {
+        this.resume = resume;
+        this.frame = requestAnimationFrame(() => this.wake());
+        const left = Math.max(0, this.deadline - performance.now());
+        this.timer = setTimeout(() => this.wake(), Math.min(left, kFallbackMs));
+      });
+    }
+
+    wake() {
+      if (!this.resume) return;
+      const resume = this.resume;
+      this.resume = null;
+      cancelAnimationFrame(this.frame);
+      clearTimeout(this.timer);
+      resume();
+    }
+
+    close() {
+      this.observer.disconnect();
+      this.wake();
+    }
+  }
+
+  async function waitForAction(steps, action, argument, timeoutMs) {
+    checkCall(action, argument);
+    if (action === 'count' || action === 'isVisible') {
+      throw new Error(`Locator action "${action}" answers at once and cannot be awaited`);
+    }
+    const unlimited = timeoutMs === null || timeoutMs === undefined;
+    const deadline = unlimited ? Infinity : performance.now() + Number(timeoutMs);
+    const signals = new ChangeSignals(deadline);
+    try {
+      for (;;) {
+        signals.attempting();
+        let answer;
+        try {
+          answer = await attemptAction(steps, action, argument);
+        } catch (error) {
+          return errorAnswer(error);
+        }
+        if (answer.ok || answer.reason === 'strict') return answer;
+        if (performance.now() >= deadline) {
+          return { ok: false, reason: 'timeout', last: answer.reason };
+        }
+        await signals.next();
+      }
+    } finally {
+      signals.close();
+    }
+  }
+
   const api = {
     version: 1,
     querySelectorAll,
     querySelector,
     resolveLocator,
-    waitForLocator,
     locatorAction,
+    waitForAction,
     getByText,
     filterHasText,
     isVisible,
