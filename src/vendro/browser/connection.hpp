@@ -68,7 +68,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void fail_session(const std::string& session);
 
   bool closed() const { return closed_; }
-  const asio::any_io_executor& executor() const { return executor_; }
   // Closes the pipe; pending calls fail with TargetClosedError.
   void close();
 
