@@ -1,5 +1,8 @@
 #include "browser/process_scan.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,14 +13,33 @@
 
 namespace vendro::testing {
 
+namespace {
+
+// A /proc file read whole; empty when the process went away meanwhile (the read then fails with
+// ESRCH, which a stream would throw for).
+std::string read_proc_file(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
 std::vector<ProcessInfo> live_processes() {
   std::vector<ProcessInfo> out;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat_file(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(stat_file)), std::istreambuf_iterator<char>());
+    const std::string stat = read_proc_file(entry.path() / "stat");
     const auto close = stat.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream fields(stat.substr(close + 2));
@@ -26,8 +48,7 @@ std::vector<ProcessInfo> live_processes() {
     pid_t parent = 0;
     fields >> info.state >> parent >> info.group;
     if (info.state == 'Z' || info.state == 'X') continue;
-    std::ifstream cmd_file(entry.path() / "cmdline");
-    std::string cmd((std::istreambuf_iterator<char>(cmd_file)), std::istreambuf_iterator<char>());
+    std::string cmd = read_proc_file(entry.path() / "cmdline");
     for (char& c : cmd) {
       if (c == '\0') c = ' ';
     }

@@ -356,6 +356,17 @@ void expect_nothing_left_after_every_end(const std::string& kind) {
     TempDir tmpdir;
     TempDir profile_dir;
     const auto run = start_helper(tmpdir.path(), kind, profile_dir / "profile", end.helper_end);
+    // A failing check must not leave the helper (and the browser it holds, which shares our
+    // output) running.
+    struct KillUnlessReaped {
+      pid_t helper;
+      bool reaped = false;
+      ~KillUnlessReaped() {
+        if (helper <= 0 || reaped) return;
+        ::kill(-helper, SIGKILL);
+        ::waitpid(helper, nullptr, 0);
+      }
+    } helper_guard{run.helper};
     ASSERT_GT(run.helper, 0);
     ASSERT_GT(run.browser, 0) << "the helper did not launch a browser";
     const std::string tmp = tmpdir.path().string();
@@ -385,6 +396,7 @@ void expect_nothing_left_after_every_end(const std::string& kind) {
     ::close(run.go_fd);
     int status = 0;
     ASSERT_EQ(::waitpid(run.helper, &status, 0), run.helper);
+    helper_guard.reaped = true;
     if (end.expected_end >= 0) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == end.expected_end) << status;
     } else {
