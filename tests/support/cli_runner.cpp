@@ -31,7 +31,7 @@ std::string drain(int fd) {
 
 }  // namespace
 
-CliResult run_vendro(const CliRun& run) {
+CliProcess::CliProcess(const CliRun& run) {
   // A child that exits before reading its stdin must not kill the test with SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
   std::map<std::string, std::optional<std::string>> env_changes = {{"VENDRO_NO_UPDATE_CHECK", "1"}};
@@ -58,9 +58,9 @@ CliResult run_vendro(const CliRun& run) {
   if (::pipe2(in_pipe, O_CLOEXEC) || ::pipe2(out_pipe, O_CLOEXEC) || ::pipe2(err_pipe, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
   }
-  pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
     const int in = run.stdin_file.empty() ? in_pipe[0] : ::open(run.stdin_file.c_str(), O_RDONLY);
     if (in < 0) ::_exit(127);
     ::dup2(in, 0);
@@ -72,7 +72,7 @@ CliResult run_vendro(const CliRun& run) {
   ::close(in_pipe[0]);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
-  std::thread feeder([fd = in_pipe[1], text = run.stdin_text] {
+  feeder_ = std::thread([fd = in_pipe[1], text = run.stdin_text] {
     for (std::size_t done = 0; done < text.size();) {
       auto n = ::write(fd, text.data() + done, text.size() - done);
       if (n <= 0) break;
@@ -80,15 +80,32 @@ CliResult run_vendro(const CliRun& run) {
     }
     ::close(fd);
   });
+  out_reader_ = std::thread([this, fd = out_pipe[0]] { out_ = drain(fd); });
+  err_reader_ = std::thread([this, fd = err_pipe[0]] { err_ = drain(fd); });
+}
+
+CliProcess::~CliProcess() {
+  if (!finished_) {
+    ::kill(pid_, SIGKILL);
+    finish();
+  }
+}
+
+CliResult CliProcess::finish() {
   CliResult result;
-  std::thread err_reader([&] { result.err = drain(err_pipe[0]); });
-  result.out = drain(out_pipe[0]);
-  err_reader.join();
-  feeder.join();
+  if (finished_) return result;
+  finished_ = true;
+  out_reader_.join();
+  err_reader_.join();
+  feeder_.join();
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(pid_, &status, 0);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = std::move(out_);
+  result.err = std::move(err_);
   return result;
 }
+
+CliResult run_vendro(const CliRun& run) { return CliProcess(run).finish(); }
 
 }  // namespace vendro::testing

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vendro::testing {
@@ -25,5 +26,30 @@ struct CliRun {
 };
 
 CliResult run_vendro(const CliRun& run);
+
+// A `vendro` started in the background, for tests that signal it or act while it runs. Its
+// output is collected on threads; finish() waits for it. The destructor kills a child that was
+// never finished.
+class CliProcess {
+ public:
+  explicit CliProcess(const CliRun& run);
+  ~CliProcess();
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+  int pid() const { return pid_; }
+  // Waits for the exit and returns what it printed.
+  CliResult finish();
+
+ private:
+  int pid_ = -1;
+  bool finished_ = false;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::string out_;
+  std::string err_;
+  std::thread feeder_;
+  std::thread out_reader_;
+  std::thread err_reader_;
+};
 
 }  // namespace vendro::testing

@@ -8,6 +8,11 @@
 
 namespace vendro::cli {
 
+int& result_exit_status() {
+  static int status = 0;
+  return status;
+}
+
 Json read_json_argument(const std::string& value, const std::string& what) {
   std::string text;
   if (value == "-") {

@@ -66,6 +66,10 @@ void localise_groups(CLI::App& app) {
 }
 
 int report_failure(const std::exception& error) {
+  if (const auto* interrupted = dynamic_cast<const vendro::cli::Interrupted*>(&error)) {
+    std::cerr << interrupted->what() << "\n";
+    return 128 + interrupted->signal_number;
+  }
   auto chain = vendro::error_chain(error);
   std::cerr << "错误 [" << vendro::error_code(error) << "]：" << chain.front() << "\n";
   for (std::size_t i = 1; i < chain.size(); ++i) std::cerr << "  原因：" << chain[i] << "\n";
@@ -105,6 +109,7 @@ int main(int argc, char** argv) {
     if (result) std::cout << vendro::to_pretty_json(*result) << "\n";
     std::cout.flush();
     if (!std::cout) throw vendro::FileError("无法写出结果到标准输出");
+    return vendro::cli::result_exit_status();
   } catch (const std::exception& e) {
     return report_failure(e);
   }

@@ -21,6 +21,12 @@ std::filesystem::path home_dir() {
   return std::filesystem::current_path();
 }
 
+std::filesystem::path expand_home(std::string_view path) {
+  if (path == "~") return home_dir();
+  if (path.starts_with("~/")) return home_dir() / path.substr(2);
+  return std::filesystem::path(path);
+}
+
 std::filesystem::path config_dir() {
   if (auto dir = get_env("VENDRO_CONFIG_DIR")) return *dir;
   return home_dir() / ".config" / "vendro";

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vendro {
 
@@ -12,6 +13,9 @@ std::optional<std::string> get_env(const char* name);
 
 // The user's home directory: $HOME, else the password database entry.
 std::filesystem::path home_dir();
+
+// `path` with a leading "~" (alone or followed by "/") replaced by the user's home directory.
+std::filesystem::path expand_home(std::string_view path);
 
 // CONFIG_DIR: `~/.config/vendro`, replaced by $VENDRO_CONFIG_DIR when that is set. It is not
 // created here; writers create what they need.

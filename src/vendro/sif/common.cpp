@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <random>
 
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
@@ -13,25 +11,6 @@
 namespace vendro::sif {
 
 namespace fs = std::filesystem;
-
-std::string build_job_id(std::string_view prefix, std::string_view key) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-
-  // The first 6 hex digits of a version-4 UUID are plain random bits.
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  static constexpr char HEX[] = "0123456789abcdef";
-  std::uint64_t bits = rng();
-  std::string suffix;
-  for (int i = 0; i < 6; ++i) suffix += HEX[(bits >> (4 * i)) & 0xF];
-
-  std::string id;
-  id.append(prefix).append("-").append(key).append("-").append(stamp).append("-").append(suffix);
-  return id;
-}
 
 std::int64_t timestamp_ms() {
   using namespace std::chrono;
@@ -47,12 +26,6 @@ void check_job_id(std::string_view job_id) {
                      "\"。任务 ID 不能为空、\".\" 或 \"..\"，也不能包含路径分隔符（/ 或 \\）"
                      "或是绝对路径。");
   }
-}
-
-fs::path expand_home(std::string_view path) {
-  if (path == "~") return home_dir();
-  if (path.starts_with("~/")) return home_dir() / path.substr(2);
-  return fs::path(path);
 }
 
 fs::path resolve_root_dir(const std::optional<std::string>& output_dir,

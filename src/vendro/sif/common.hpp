@@ -1,7 +1,7 @@
 #pragma once
-// Shared Sif run helpers: the job id that names a run, a millisecond clock, where a run's output
-// directory goes, the JSON file writer, and the parsers of the list-valued options (sections,
-// ASINs). Stateless; safe from any thread. Only write_json touches the disk.
+// Shared Sif run helpers: the check of the job id that names a run (vendro::build_job_id makes
+// one), a millisecond clock, where a run's output directory goes, the JSON file writer, and the
+// parsers of the list-valued options (sections, ASINs). Stateless; safe from any thread. Only write_json touches the disk.
 
 #include <cstdint>
 #include <filesystem>
@@ -18,19 +18,12 @@ namespace vendro::sif {
 // Section alias → section name; lookups are exact, then on the lower-cased alias.
 using SectionAliases = std::map<std::string, std::string, std::less<>>;
 
-// "PREFIX-KEY-YYYYmmdd-HHMMSS-xxxxxx": local wall-clock time and 6 random lower-case hex digits.
-// Neither prefix nor key is altered.
-std::string build_job_id(std::string_view prefix, std::string_view key);
-
 // Now, in whole milliseconds since the Unix epoch.
 std::int64_t timestamp_ms();
 
 // Throws vendro::InputError (Chinese message) unless `job_id` names exactly one directory inside
 // the output directory: it must not be empty, ".", "..", absolute, or hold "/", "\" or NUL.
 void check_job_id(std::string_view job_id);
-
-// `path` with a leading "~" (alone or followed by "/") replaced by the user's home directory.
-std::filesystem::path expand_home(std::string_view path);
 
 // The run directory: `output_dir` when present and not empty (a leading "~" means the home
 // directory), else `default_output_dir` as given; made absolute against the current directory,

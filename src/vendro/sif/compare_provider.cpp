@@ -7,6 +7,7 @@
 
 #include "vendro/core/error.hpp"
 #include "vendro/core/files.hpp"
+#include "vendro/core/job_id.hpp"
 #include "vendro/core/text.hpp"
 #include "vendro/sif/common.hpp"
 #include "vendro/sif/compare_scenarios.hpp"
@@ -139,7 +140,7 @@ SifRunResult SifCompareProvider::run(const SifRunRequest& request,
       parse_sections(request.sections, default_compare_sections(), compare_section_aliases());
   const std::string count = std::to_string(asins.size());
   const std::string job_id =
-      non_empty(request.job_id) ? *request.job_id : build_job_id("sif-compare", count + "asins");
+      non_empty(request.job_id) ? *request.job_id : vendro::build_job_id("sif-compare", count + "asins");
   const fs::path root_dir = resolve_root_dir(request.output_dir, default_output_dir, job_id);
   files::make_dirs(root_dir);
 
