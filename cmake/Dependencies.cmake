@@ -17,7 +17,7 @@ target_link_libraries(vendro_asio INTERFACE Threads::Threads)
 if(VENDRO_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
-# The tests' stand-in servers and the driver benchmark's local page.
-if(VENDRO_BUILD_TESTS OR VENDRO_BUILD_BENCH)
+# The tests' stand-in servers, the stand-in site and the driver benchmark's local page.
+if(VENDRO_BUILD_TESTS OR VENDRO_BUILD_BENCH OR VENDRO_BUILD_STAND_IN)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()

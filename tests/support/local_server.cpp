@@ -12,8 +12,12 @@ LocalServer::~LocalServer() {
   if (thread_.joinable()) thread_.join();
 }
 
-void LocalServer::start() {
-  port_ = server_.bind_to_any_port("127.0.0.1");
+void LocalServer::start(int port) {
+  if (port == 0) {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+  } else if (server_.bind_to_port("127.0.0.1", port)) {
+    port_ = port;
+  }
   if (port_ <= 0) throw std::runtime_error("cannot bind a local test server");
   thread_ = std::thread([this] {
     server_.listen_after_bind();

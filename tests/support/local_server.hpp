@@ -18,8 +18,9 @@ class LocalServer {
   LocalServer& operator=(const LocalServer&) = delete;
 
   httplib::Server& server() { return server_; }
-  // Binds, starts the thread and waits until the server accepts connections.
-  void start();
+  // Binds `port` (0: a free one), starts the thread and waits until the server accepts
+  // connections. Throws std::runtime_error when the port cannot be bound.
+  void start(int port = 0);
   int port() const { return port_; }
   // "http://127.0.0.1:PORT"
   std::string base_url() const;
