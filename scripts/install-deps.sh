@@ -2,7 +2,8 @@
 # Installs the Debian packages vendro needs, and only those that are missing.
 #   scripts/install-deps.sh            what building and running vendro needs
 #   scripts/install-deps.sh --tests    plus what the test suite needs
-#   scripts/install-deps.sh --demo     plus what the local SellerSprite stand-in site needs
+#   scripts/install-deps.sh --demo     plus what the demo needs: the local SellerSprite stand-in
+#                                      site (cpp-httplib) and Chromium
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
 #                                      npm for the driver benchmark's reference driver), GNU time,
 #                                      Chromium, cpp-httplib and Python for the driver benchmark
@@ -15,7 +16,7 @@ packages=(
 for arg in "$@"; do
   case "$arg" in
     --tests) packages+=(libgtest-dev libcpp-httplib-dev chromium) ;;
-    --demo) packages+=(libcpp-httplib-dev) ;;
+    --demo) packages+=(libcpp-httplib-dev chromium) ;;
     --bench)
       packages+=(jq time chromium libcpp-httplib-dev)
       # A Node.js installed some other way (with its own npm) is used as it is.

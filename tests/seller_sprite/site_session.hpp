@@ -21,7 +21,8 @@ inline constexpr const char* DEMO_PASSWORD = "demo-pass";
 
 class SiteSession {
  public:
-  SiteSession() : site_(SellerSpriteSiteOptions{.username = DEMO_USERNAME, .password = DEMO_PASSWORD}) {
+  SiteSession()
+      : site_(SellerSpriteSiteOptions{.username = DEMO_USERNAME, .password = DEMO_PASSWORD}) {
     site_.start();
   }
 

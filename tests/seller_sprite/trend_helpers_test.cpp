@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "vendro/core/text.hpp"
 #include "vendro/seller_sprite/scraper.hpp"
 
 namespace vendro::seller_sprite {
@@ -26,8 +27,10 @@ TEST(SellerSpriteSlug, KeepsLettersOfAnyScriptAndCollapsesTheRest) {
   // 40 code points at most; a "_" at the end of the cut stays.
   EXPECT_EQ(Scraper::_slug(std::string(39, 'a') + " b"), std::string(39, 'a') + "_");
   EXPECT_EQ(text::length(Scraper::_slug(std::string(50, 'x'))), 40u);
-  EXPECT_EQ(Scraper::_slug("蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙"),
-            "蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机");
+  EXPECT_EQ(
+      Scraper::_slug(
+          "蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙"),
+      "蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机蓝牙耳机");
 }
 
 TEST(SellerSpriteTrendSection, PadsTheRowToTwoDigits) {

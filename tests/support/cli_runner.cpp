@@ -106,6 +106,8 @@ CliResult CliProcess::finish() {
   return result;
 }
 
-CliResult run_vendro(const CliRun& run) { return CliProcess(run).finish(); }
+CliResult run_vendro(const CliRun& run) {
+  return CliProcess(run).finish();
+}
 
 }  // namespace vendro::testing

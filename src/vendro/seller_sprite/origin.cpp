@@ -26,9 +26,22 @@ std::optional<std::string> part_of(CURLU* url, CURLUPart part) {
   return text;
 }
 
+// `text` with any "user:password@" before the host replaced by "***@".
+std::string without_user_info(std::string_view text) {
+  std::string shown(text);
+  const std::size_t scheme_end = shown.find("://");
+  const std::size_t host_start = scheme_end == std::string::npos ? 0 : scheme_end + 3;
+  const std::size_t authority_end = shown.find_first_of("/?#", host_start);
+  const std::size_t at =
+      shown.rfind('@', authority_end == std::string::npos ? shown.size() : authority_end);
+  if (at != std::string::npos && at >= host_start)
+    shown.replace(host_start, at - host_start, "***");
+  return shown;
+}
+
 [[noreturn]] void refuse(std::string_view text, const std::string& why) {
   throw SellerSpriteConfigError("卖家精灵地址无效（" + std::string(SellerSpriteOrigin::ENV_VAR) +
-                                "）：" + http::redact_url(text) + "，" + why +
+                                "）：" + http::redact_url(without_user_info(text)) + "，" + why +
                                 "。应为 https://主机[:端口]，例如 https://www.sellersprite.com");
 }
 
