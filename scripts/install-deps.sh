@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh --tests    plus what the test suite needs
 #   scripts/install-deps.sh --demo     plus what the local SellerSprite stand-in site needs
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
-#                                      npm for the driver benchmark's reference driver), GNU time,
+#                                      npm for the reference driver of the driver and collector
+#                                      benchmarks), GNU time,
 #                                      Chromium, cpp-httplib and Python for the driver benchmark
 set -euo pipefail
 
