@@ -5,8 +5,8 @@
 #   scripts/install-deps.sh --demo     plus what the local SellerSprite stand-in site needs
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
 #                                      npm for the reference driver of the driver and collector
-#                                      benchmarks), GNU time,
-#                                      Chromium, cpp-httplib and Python for the driver benchmark
+#                                      benchmarks), GNU time, Chromium, cpp-httplib and Python for
+#                                      the driver benchmark
 set -euo pipefail
 
 packages=(
