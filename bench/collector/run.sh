@@ -78,8 +78,10 @@ measure() {
   local start end status=0
   rm -f "$work/own_rss"
   start=$EPOCHREALTIME
-  LD_PRELOAD=$own_rss_lib VENDRO_BENCH_RSS_FILE=$work/own_rss \
-    /usr/bin/time -f "%M" -o "$work/tree_rss" "$@" >"$work/out" 2>"$work/err" || status=$?
+  # env execs the program in its own place: the library is loaded by it, not by GNU time.
+  /usr/bin/time -f "%M" -o "$work/tree_rss" \
+    env LD_PRELOAD="$own_rss_lib" VENDRO_BENCH_RSS_FILE="$work/own_rss" "$@" \
+    >"$work/out" 2>"$work/err" || status=$?
   end=$EPOCHREALTIME
   if ((status != 0)); then
     echo "运行失败（退出码 $status）：$*" >&2
@@ -196,7 +198,7 @@ report() {
     printf "  固定等待：%d 毫秒\n", f
     printf "  vendro：墙钟中位数 %.0f 毫秒（%s），额外开销 %.0f 毫秒\n", vw, vrange, vo
     printf "  参考：  墙钟中位数 %.0f 毫秒（%s），额外开销 %.0f 毫秒\n", rw, rrange, ro
-    printf "  开销比值（vendro / 参考）：%s\n", ro > 0 ? sprintf("%.2f", ratio) : "无法计算（参考开销 ≤ 0）"
+    printf "  开销比值（vendro / 参考）：%s\n", (ro > 0 ? sprintf("%.2f", ratio) : "无法计算（参考开销 ≤ 0）")
     printf "  进程自身峰值内存：vendro %.1f MB，参考（Node）%.1f MB\n", vr, rr
     printf "  （GNU time 的最大 RSS 含其回收的浏览器子进程：vendro %.1f MB，参考 %.1f MB）\n", vt, rt
     printf "  目标：开销 ≤ 1.0 秒：%s；开销 ≤ 0.6 倍参考：%s；vendro 峰值内存 ≤ 30 MB：%s\n",
