@@ -5,8 +5,9 @@
 #   scripts/install-deps.sh --demo     plus what the demo needs: the local SellerSprite stand-in
 #                                      site (cpp-httplib) and Chromium
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
-#                                      npm for the driver benchmark's reference driver), GNU time,
-#                                      Chromium, cpp-httplib and Python for the driver benchmark
+#                                      npm for the reference driver of the driver and collector
+#                                      benchmarks), GNU time, Chromium, cpp-httplib and Python for
+#                                      the driver benchmark
 set -euo pipefail
 
 packages=(
