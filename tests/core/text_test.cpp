@@ -35,5 +35,19 @@ TEST(CodePoints, CountAndTruncateByCharacterNotByte) {
   EXPECT_FALSE(is_valid_utf8("\xe5\x8d"));
 }
 
+TEST(TerminalSafe, DropsControlsKeepsLinesAndReplacesInvalidBytes) {
+  // Window title (OSC ... BEL), clear screen (CSI as ESC [ and as C1 0x9b), carriage return, DEL.
+  std::string hostile =
+      "服务\x1b]0;pwned\x07繁忙\x1b[2J\r\n第二行\t\xc2\x9b"
+      "2J\x7f\x01\xff!";
+  EXPECT_EQ(terminal_safe(hostile), "服务]0;pwned繁忙[2J\n第二行\t2J\uFFFD!");
+  EXPECT_EQ(terminal_safe(hostile, false), "服务]0;pwned繁忙[2J第二行2J\uFFFD!");
+  // A lone surrogate and a truncated sequence are invalid too; ordinary text passes untouched.
+  EXPECT_EQ(terminal_safe("a\xed\xa0\x80"
+                          "b\xe5\x8d"),
+            "a\uFFFD\uFFFD\uFFFDb\uFFFD\uFFFD");
+  EXPECT_EQ(terminal_safe("卖家精灵 ÄÖ 😀 \u00a0"), "卖家精灵 ÄÖ 😀 \u00a0");
+}
+
 }  // namespace
 }  // namespace vendro::text

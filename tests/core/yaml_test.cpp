@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+
+#include "support/temp_dir.hpp"
+#include "vendro/core/error.hpp"
+#include "vendro/core/files.hpp"
 
 namespace vendro::yaml {
 namespace {
@@ -95,6 +101,58 @@ TEST(Yaml, DumpReadsBackTheSameData) {
 
 namespace vendro::yaml {
 namespace {
+
+TEST(Yaml, LongScalarsResolveInOnePass) {
+  // Tens of thousands of digits once overflowed the stack in a backtracking matcher.
+  std::string digits(28000, '7');
+  Json doc = parse("a: " + digits + "\nb: " + digits + ".5\nc: 0x" + digits + "\nd: 0." + digits +
+                   "\ne: 1" + std::string(28000, '_') + "\n");
+  EXPECT_EQ(doc["a"], digits);
+  EXPECT_TRUE(std::isinf(doc["b"].get<double>()));  // as a safe loader reads 1e28000
+  EXPECT_EQ(doc["c"], "0x" + digits);
+  EXPECT_NEAR(doc["d"].get<double>(), 0.7777, 1e-4);
+  EXPECT_EQ(doc["e"], 1);
+}
+
+TEST(Yaml, EdgeFormsOfTheCoreSchema) {
+  Json doc = parse(
+      "a: 0b1_01\nb: -0x_ff\nc: 190:20:30\nd: 1:60\ne: 0b_\nf: ._\ng: +.5\nh: 1.5e+3\n"
+      "i: 1.5e3\nj: +.nan\nk: 0:30\nl: -0\nm: 0_7\nn: .\no: -9223372036854775808\n");
+  EXPECT_EQ(doc["a"], 5);
+  EXPECT_EQ(doc["b"], -255);
+  EXPECT_EQ(doc["c"], 685230);
+  EXPECT_EQ(doc["d"], "1:60");
+  EXPECT_EQ(doc["e"], "0b_");
+  EXPECT_EQ(doc["f"], "._");
+  EXPECT_EQ(doc["g"], 0.5);
+  EXPECT_EQ(doc["h"], 1500.0);
+  EXPECT_EQ(doc["i"], "1.5e3");  // the exponent needs its sign
+  EXPECT_EQ(doc["j"], "+.nan");
+  EXPECT_EQ(doc["k"], "0:30");
+  EXPECT_EQ(doc["l"], 0);
+  EXPECT_EQ(doc["m"], 7);
+  EXPECT_EQ(doc["n"], ".");
+  EXPECT_EQ(doc["o"], std::numeric_limits<long long>::min());
+}
+
+TEST(Yaml, NestingAndFileSizeAreBounded) {
+  // "- - - 1": block sequences nested on one line (the parser itself refuses deep flow style).
+  auto nested = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "- ";
+    return text + "1\n";
+  };
+  EXPECT_THROW(parse(nested(MAX_JSON_DEPTH + 1), "templates.yaml"), YamlError);
+  EXPECT_THROW(parse(std::string(100000, '['), "templates.yaml"), YamlError);
+  Json fits = parse(nested(400));
+  EXPECT_EQ(to_compact_json(fits).size(), 2 * 400 + 1u);
+
+  testing::TempDir dir;
+  testing::write_file(dir / "big.yaml", "a: " + std::string(files::SETTINGS_FILE_LIMIT, 'x'));
+  EXPECT_THROW(load_file(dir / "big.yaml"), FileError);
+  ASSERT_EQ(::mkfifo((dir / "fifo.yaml").c_str(), 0600), 0);
+  EXPECT_THROW(load_file(dir / "fifo.yaml"), FileError);
+}
 
 TEST(Yaml, IntegersBeyond64BitsStayTextInsteadOfFailing) {
   Json doc =

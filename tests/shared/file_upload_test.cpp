@@ -250,14 +250,36 @@ TEST(FileUpload, ErrorsCarryTheirDetails) {
     EXPECT_EQ(e.status_code, 503);
     EXPECT_STREQ(e.what(), "维护中");
   }
-  // The parse failure is kept as the cause.
-  ops.answer(200, "not json");
+  // The parse failure is kept as the cause, and names the status the page came with.
+  ops.answer(500, "<html><body>Internal Server Error</body></html>", "text/html");
   try {
     FileUploadClient().upload(file, {.purpose = "p"});
     FAIL() << "no error";
   } catch (const FileUploadBadJsonError& e) {
-    EXPECT_EQ(error_chain(e).size(), 2u);
+    auto chain = error_chain(e);
+    ASSERT_GE(chain.size(), 2u);
+    EXPECT_EQ(chain[0], "远端返回了无法解析的 JSON");
+    EXPECT_NE(chain[1].find("文件服务的答复（HTTP 500） 不是有效的 JSON"), std::string::npos)
+        << chain[1];
   }
+}
+
+TEST(FileUpload, HostileAnswersAreBoundedErrors) {
+  OpsStandIn ops;
+  UploadEnv env(ops);
+  auto file = env.dir / "a.txt";
+  write_file(file, "x");
+  // Nested far beyond the bound: refused while parsing, never printed.
+  ops.answer(200, std::string(50000, '[') + std::string(50000, ']'));
+  try {
+    FileUploadClient().upload(file, {.purpose = "p"});
+    FAIL() << "no error";
+  } catch (const FileUploadBadJsonError& e) {
+    EXPECT_NE(error_chain(e).at(1).find("嵌套过深"), std::string::npos);
+  }
+  // Larger than any upload answer may be.
+  ops.answer(200, "{\"pad\":\"" + std::string(UPLOAD_ANSWER_LIMIT, 'x') + "\"}");
+  EXPECT_THROW(FileUploadClient().upload(file, {.purpose = "p"}), http::ResponseTooLargeError);
 }
 
 TEST(FileUpload, RefusesMissingOrUnreadableFilesBeforeSending) {

@@ -1,6 +1,7 @@
 #include "vendro/shared/update_check.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <sstream>
@@ -250,6 +251,50 @@ TEST_F(UpdateCheck, MetadataAddressIsTheConfiguredHostPlusTheFixedPath) {
   EXPECT_EQ(metadata_url(), index_.base_url() + "/pypi/taluno-vendro/json");
   ScopedEnv unset("VENDRO_PACKAGE_INDEX_URL", std::nullopt);
   EXPECT_EQ(metadata_url(), "https://pypi.org/pypi/taluno-vendro/json");
+}
+
+TEST_F(UpdateCheck, HostileCacheFilesAreRefusedWithoutWaiting) {
+  // A FIFO nobody writes to would block a plain read forever; /dev/zero would never end.
+  ASSERT_EQ(::mkfifo((dir_ / "pypi_version_cache.json").c_str(), 0600), 0);
+  index_.publish("1.4.0");
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(check("1.3.9"), "");
+  std::filesystem::remove(dir_ / "pypi_version_cache.json");
+  std::filesystem::create_symlink("/dev/zero", dir_ / "pypi_version_cache.json");
+  EXPECT_EQ(check("1.3.9"), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  // A deep cache is unusable like any other broken one.
+  std::filesystem::remove(dir_ / "pypi_version_cache.json");
+  write_cache_file(std::string(100000, '[') + std::string(100000, ']'));
+  EXPECT_EQ(check("1.3.9"), "");
+}
+
+TEST(UpdateCheckTimeout, EndlessOrDeepAnswersEndTheCheckQuickly) {
+  testing::LocalServer local;
+  local.server().Get("/endless/pypi/taluno-vendro/json", [](const httplib::Request&,
+                                                            httplib::Response& res) {
+    res.set_chunked_content_provider("application/json", [](std::size_t, httplib::DataSink& sink) {
+      std::string chunk(64 * 1024, ' ');
+      return sink.write(chunk.data(), chunk.size());
+    });
+  });
+  local.server().Get(
+      "/deep/pypi/taluno-vendro/json", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("{\"info\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
+                        "application/json");
+      });
+  local.start();
+  TempDir dir;
+  ScopedEnv config("VENDRO_CONFIG_DIR", dir.path().string());
+  for (const char* index : {"/endless", "/deep"}) {
+    ScopedEnv index_url("VENDRO_PACKAGE_INDEX_URL", local.base_url() + index);
+    std::ostringstream out;
+    const auto start = std::chrono::steady_clock::now();
+    check_and_notify({.current_version = "0.0.1", .hint_stream = &out});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << index;
+    EXPECT_EQ(out.str(), "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "pypi_version_cache.json"));
 }
 
 TEST(UpdateCheckTimeout, IndexThatNeverAnswersGivesUpAfterFiveSeconds) {

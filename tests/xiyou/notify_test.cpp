@@ -218,6 +218,21 @@ TEST_F(NotifyTest, EveryRobotAnswerGivesItsResult) {
   EXPECT_FALSE(std::filesystem::exists(state_path()));
 }
 
+TEST_F(NotifyTest, DeepOrHugeRobotAnswersAreFailedSends) {
+  configure_robot(robot_.webhook_url());
+  const std::string deep_errmsg =
+      R"({"errcode":93000,"errmsg":)" + std::string(50000, '[') + std::string(50000, ']') + "}";
+  const std::string huge =
+      R"({"errcode":0,"errmsg":")" + std::string(ROBOT_ANSWER_LIMIT, 'x') + "\"}";
+  for (const auto& [body, expected] : {std::pair{deep_errmsg, "嵌套过深"}, {huge, "过大"}}) {
+    robot_.answer(200, body);
+    Json result = notify({.reason = "r", .force = true});
+    EXPECT_EQ(result["reason"], "send_failed");
+    EXPECT_NE(result["error"].get<std::string>().find(expected), std::string::npos)
+        << result["error"];
+  }
+}
+
 TEST_F(NotifyTest, UnreachableOrSilentRobotIsASendFailure) {
   configure_robot("http://127.0.0.1:1/cgi-bin/webhook/send?key=secret");
   Json refused = notify({.reason = "jwt_expired"});

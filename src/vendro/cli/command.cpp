@@ -1,8 +1,5 @@
 #include "vendro/cli/command.hpp"
 
-#include <iostream>
-#include <iterator>
-
 #include "vendro/core/error.hpp"
 #include "vendro/core/files.hpp"
 
@@ -14,19 +11,11 @@ int& result_exit_status() {
 }
 
 Json read_json_argument(const std::string& value, const std::string& what) {
-  std::string text;
-  if (value == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), {});
-  } else if (value.starts_with("@")) {
-    text = files::read(value.substr(1));
-  } else {
-    text = value;
+  if (value == "-") return parse_json(files::read_stdin(files::ARGUMENT_FILE_LIMIT), what);
+  if (value.starts_with("@")) {
+    return parse_json(files::read(value.substr(1), files::ARGUMENT_FILE_LIMIT), what);
   }
-  try {
-    return Json::parse(text);
-  } catch (const Json::parse_error& e) {
-    std::throw_with_nested(InputError(what + " 不是有效的 JSON：" + e.what()));
-  }
+  return parse_json(value, what);
 }
 
 }  // namespace vendro::cli

@@ -32,8 +32,9 @@ class Interrupted : public Error {
   const int signal_number;
 };
 
-// Reads `value` as a JSON document: inline JSON, "@FILE" for a file's content, or "-" for stdin.
-// `what` names the option in the Chinese error message.
+// Reads `value` as a JSON document: inline JSON, "@FILE" for a file's content, or "-" for stdin
+// (both at most files::ARGUMENT_FILE_LIMIT). `what` names the option in the Chinese error
+// message. Throws JsonError and its kinds (see parse_json) or FileError.
 Json read_json_argument(const std::string& value, const std::string& what);
 
 }  // namespace vendro::cli

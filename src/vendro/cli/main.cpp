@@ -9,6 +9,7 @@
 #include "vendro/cli/groups.hpp"
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
+#include "vendro/core/text.hpp"
 
 namespace {
 
@@ -34,7 +35,8 @@ const char* usage_error_kind(const CLI::ParseError& error) {
 
 int report_usage_error(const CLI::App& app, const CLI::ParseError& error) {
   const CLI::App* where = deepest_selected(app);
-  std::cerr << "用法错误（" << usage_error_kind(error) << "）：" << error.what() << "\n\n"
+  std::cerr << "用法错误（" << usage_error_kind(error) << "）："
+            << vendro::text::terminal_safe(error.what()) << "\n\n"
             << where->help();
   return 2;
 }
@@ -65,14 +67,19 @@ void localise_groups(CLI::App& app) {
   }
 }
 
+// Messages carry text from outside (server answers, arguments): nothing in them may drive the
+// terminal.
 int report_failure(const std::exception& error) {
   if (const auto* interrupted = dynamic_cast<const vendro::cli::Interrupted*>(&error)) {
     std::cerr << interrupted->what() << "\n";
     return 128 + interrupted->signal_number;
   }
   auto chain = vendro::error_chain(error);
-  std::cerr << "错误 [" << vendro::error_code(error) << "]：" << chain.front() << "\n";
-  for (std::size_t i = 1; i < chain.size(); ++i) std::cerr << "  原因：" << chain[i] << "\n";
+  std::cerr << "错误 [" << vendro::error_code(error) << "]："
+            << vendro::text::terminal_safe(chain.front()) << "\n";
+  for (std::size_t i = 1; i < chain.size(); ++i) {
+    std::cerr << "  原因：" << vendro::text::terminal_safe(chain[i]) << "\n";
+  }
   return 1;
 }
 

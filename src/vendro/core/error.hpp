@@ -33,10 +33,16 @@ VENDRO_DEFINE_ERROR(FileError, Error, "FILE_ERROR");
 // The base of every failure while talking to a remote service.
 VENDRO_DEFINE_ERROR(RemoteError, Error, "REMOTE_ERROR");
 
-// The messages of `error` and of every nested cause, outermost first.
+// Memory ran out (std::bad_alloc): a huge input or a machine under pressure, not a fault of ours.
+inline constexpr std::string_view OUT_OF_MEMORY_CODE = "OUT_OF_MEMORY";
+inline constexpr const char* OUT_OF_MEMORY_MESSAGE = "内存不足，操作未能完成（输入可能过大）";
+
+// The messages of `error` and of every nested cause, outermost first. A std::bad_alloc shows as
+// OUT_OF_MEMORY_MESSAGE followed by the library's own text.
 std::vector<std::string> error_chain(const std::exception& error);
 
-// The code of `error` if it is a vendro::Error, else "INTERNAL_ERROR".
+// The code of `error` if it is a vendro::Error, OUT_OF_MEMORY_CODE for std::bad_alloc, else
+// "INTERNAL_ERROR".
 std::string_view error_code(const std::exception& error);
 
 }  // namespace vendro

@@ -98,4 +98,22 @@ std::string first_code_points(std::string_view text, std::size_t count) {
   return std::string(text.substr(0, pos));
 }
 
+std::string terminal_safe(std::string_view text, bool keep_line_breaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    utf8proc_int32_t cp;
+    auto n = static_cast<std::size_t>(next(text, pos, cp));
+    if (cp < 0) {
+      out += "\uFFFD";
+    } else if (cp == '\n' || cp == '\t') {
+      if (keep_line_breaks) out += static_cast<char>(cp);
+    } else if (cp >= 0x20 && (cp < 0x7F || cp > 0x9F)) {
+      out.append(text.substr(pos, n));
+    }
+    pos += n;
+  }
+  return out;
+}
+
 }  // namespace vendro::text

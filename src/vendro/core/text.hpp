@@ -27,4 +27,10 @@ std::size_t length(std::string_view text);
 // The first `count` code points of `text` (all of it when shorter).
 std::string first_code_points(std::string_view text, std::size_t count);
 
+// `text` made safe to print on a terminal: C0 controls (escape sequences among them), DEL and C1
+// controls are dropped, and each invalid UTF-8 byte becomes U+FFFD. With `keep_line_breaks`,
+// "\n" and "\t" stay (multi-line messages); "\r" never does. Use it for any text from outside
+// before it reaches standard error.
+std::string terminal_safe(std::string_view text, bool keep_line_breaks = true);
+
 }  // namespace vendro::text

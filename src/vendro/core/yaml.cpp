@@ -2,10 +2,10 @@
 
 #include <yaml-cpp/yaml.h>
 
-#include <cmath>
+#include <algorithm>
+#include <cstdlib>
 #include <limits>
-#include <regex>
-#include <stdexcept>
+#include <optional>
 
 #include "vendro/core/files.hpp"
 
@@ -18,74 +18,163 @@ constexpr std::size_t MAX_NODES = 1'000'000;
 
 const std::string CORE_TAG_PREFIX = "tag:yaml.org,2002:";
 
-std::string without_underscores(std::string s) {
-  std::erase(s, '_');
-  return s;
+// The forms below are checked by hand, in one pass each: a backtracking regex overflows the stack
+// on a long scalar (a few ten thousand digits).
+
+bool is_binary_digit(char c) {
+  return c == '0' || c == '1';
+}
+bool is_octal_digit(char c) {
+  return c >= '0' && c <= '7';
+}
+bool is_decimal_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool is_hex_digit(char c) {
+  return is_decimal_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-Json resolve_integer(const std::string& text) {
-  static const std::regex binary(R"(^[-+]?0b[01_]+$)");
-  static const std::regex octal(R"(^[-+]?0[0-7_]+$)");
-  static const std::regex decimal(R"(^[-+]?(0|[1-9][0-9_]*)$)");
-  static const std::regex hex(R"(^[-+]?0x[0-9a-fA-F_]+$)");
-  static const std::regex sexagesimal(R"(^[-+]?[1-9][0-9_]*(:[0-5]?[0-9])+$)");
-  bool negative = !text.empty() && text[0] == '-';
-  std::string body = without_underscores(text);
-  if (!body.empty() && (body[0] == '-' || body[0] == '+')) body.erase(0, 1);
-  unsigned long long magnitude = 0;
-  // An integer beyond 64 bits stays text (its digits), instead of failing the whole document.
-  try {
-    if (std::regex_match(text, binary)) {
-      magnitude = std::stoull(body.substr(2), nullptr, 2);
-    } else if (std::regex_match(text, hex)) {
-      magnitude = std::stoull(body.substr(2), nullptr, 16);
-    } else if (std::regex_match(text, octal)) {
-      magnitude = std::stoull(body, nullptr, 8);
-    } else if (std::regex_match(text, decimal)) {
-      magnitude = std::stoull(body, nullptr, 10);
-    } else if (std::regex_match(text, sexagesimal)) {
-      std::size_t start = 0;
-      while (true) {
-        auto colon = body.find(':', start);
-        magnitude = magnitude * 60 + std::stoull(body.substr(start, colon - start));
-        if (colon == std::string::npos) break;
-        start = colon + 1;
-      }
-    } else {
-      return nullptr;
+// True when `text` is not empty and every character is "_" or passes `digit`.
+template <class Digit>
+bool digits_or_underscores(std::string_view text, Digit digit) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c != '_' && !digit(c)) return false;
+  }
+  return true;
+}
+
+std::string without_underscores(std::string_view text) {
+  std::string out(text);
+  std::erase(out, '_');
+  return out;
+}
+
+// Accumulates the digits of `text` (underscores skipped) in `base`; nothing on overflow or when
+// there is no digit at all.
+std::optional<unsigned long long> accumulate(std::string_view text, unsigned base) {
+  constexpr auto MAX = std::numeric_limits<unsigned long long>::max();
+  unsigned long long value = 0;
+  bool any = false;
+  for (char c : text) {
+    if (c == '_') continue;
+    unsigned digit = is_decimal_digit(c) ? unsigned(c - '0') : unsigned((c | 0x20) - 'a' + 10);
+    if (value > (MAX - digit) / base) return std::nullopt;
+    value = value * base + digit;
+    any = true;
+  }
+  return any ? std::optional(value) : std::nullopt;
+}
+
+// [-+]?[1-9][0-9_]*(:[0-5]?[0-9])+, base 60.
+std::optional<unsigned long long> sexagesimal(std::string_view body) {
+  auto colon = body.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view head = body.substr(0, colon);
+  if (head.empty() || head[0] < '1' || head[0] > '9' ||
+      !digits_or_underscores(head, is_decimal_digit)) {
+    return std::nullopt;
+  }
+  auto value = accumulate(head, 10);
+  for (std::string_view rest = body.substr(colon); value && !rest.empty();) {
+    auto next = rest.find(':', 1);
+    std::string_view piece = rest.substr(1, next == std::string_view::npos ? next : next - 1);
+    bool valid =
+        (piece.size() == 1 && is_decimal_digit(piece[0])) ||
+        (piece.size() == 2 && piece[0] >= '0' && piece[0] <= '5' && is_decimal_digit(piece[1]));
+    if (!valid || *value > (std::numeric_limits<unsigned long long>::max() - 59) / 60) {
+      return std::nullopt;
     }
-  } catch (const std::out_of_range&) {
+    value = *value * 60 + *accumulate(piece, 10);
+    rest = next == std::string_view::npos ? std::string_view() : rest.substr(next);
+  }
+  return value;
+}
+
+// The magnitude of an integer form without its sign, or nothing when `body` is no integer form
+// (or the value needs more than 64 bits: it then stays text, instead of failing the document).
+std::optional<unsigned long long> integer_magnitude(std::string_view body) {
+  if (body.starts_with("0b")) {
+    if (!digits_or_underscores(body.substr(2), is_binary_digit)) return std::nullopt;
+    return accumulate(body.substr(2), 2);
+  }
+  if (body.starts_with("0x")) {
+    if (!digits_or_underscores(body.substr(2), is_hex_digit)) return std::nullopt;
+    return accumulate(body.substr(2), 16);
+  }
+  if (body == "0") return 0;
+  if (body.starts_with('0')) {
+    if (!digits_or_underscores(body.substr(1), is_octal_digit)) return std::nullopt;
+    return accumulate(body, 8);
+  }
+  if (digits_or_underscores(body, is_decimal_digit)) {
+    if (body[0] == '_') return std::nullopt;
+    return accumulate(body, 10);
+  }
+  return sexagesimal(body);
+}
+
+Json resolve_integer(std::string_view text) {
+  bool negative = text.starts_with('-');
+  std::string_view body = text;
+  if (negative || text.starts_with('+')) body.remove_prefix(1);
+  auto magnitude = integer_magnitude(body);
+  if (!magnitude) return nullptr;
+  if (!negative) return *magnitude;
+  if (*magnitude <= static_cast<unsigned long long>(std::numeric_limits<long long>::max()) + 1) {
+    return static_cast<long long>(0ULL - *magnitude);
+  }
+  return -static_cast<double>(*magnitude);
+}
+
+// [-+]?([0-9][0-9_]*)?\.[0-9_]*([eE][-+][0-9]+)? (not "." alone), .inf and .nan.
+Json resolve_float(std::string_view text) {
+  std::string_view body = text;
+  bool negative = body.starts_with('-');
+  if (negative || body.starts_with('+')) body.remove_prefix(1);
+  if (body == ".inf" || body == ".Inf" || body == ".INF") {
+    double inf = std::numeric_limits<double>::infinity();
+    return negative ? -inf : inf;
+  }
+  if (body == ".nan" || body == ".NaN" || body == ".NAN") {
+    if (body.size() != text.size()) return nullptr;  // no sign before .nan
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  auto dot = body.find('.');
+  if (dot == std::string_view::npos || body.size() == 1) return nullptr;
+  std::string_view whole = body.substr(0, dot);
+  if (!whole.empty() &&
+      (!is_decimal_digit(whole[0]) || !digits_or_underscores(whole, is_decimal_digit))) {
     return nullptr;
   }
-  if (!negative) return magnitude;
-  if (magnitude <= static_cast<unsigned long long>(std::numeric_limits<long long>::max()) + 1) {
-    return static_cast<long long>(0ULL - magnitude);
+  std::string_view fraction = body.substr(dot + 1);
+  std::string_view exponent;
+  if (auto e = fraction.find_first_of("eE"); e != std::string_view::npos) {
+    exponent = fraction.substr(e + 1);
+    fraction = fraction.substr(0, e);
+    if (exponent.size() < 2 || (exponent[0] != '-' && exponent[0] != '+') ||
+        !std::all_of(exponent.begin() + 1, exponent.end(), is_decimal_digit)) {
+      return nullptr;
+    }
   }
-  return -static_cast<double>(magnitude);
+  if (!fraction.empty() && !digits_or_underscores(fraction, is_decimal_digit)) return nullptr;
+  if (std::none_of(body.begin(), body.end(), is_decimal_digit)) return nullptr;  // "._"
+  // strtod gives infinity or zero (and ERANGE) beyond the range of double, as a safe loader does.
+  std::string digits = without_underscores(text);
+  return std::strtod(digits.c_str(), nullptr);
 }
 
-Json resolve_float(const std::string& text) {
-  static const std::regex plain(R"(^[-+]?([0-9][0-9_]*)?\.[0-9_]*([eE][-+][0-9]+)?$)");
-  static const std::regex infinity(R"(^[-+]?\.(inf|Inf|INF)$)");
-  static const std::regex nan(R"(^\.(nan|NaN|NAN)$)");
-  if (std::regex_match(text, infinity)) {
-    double inf = std::numeric_limits<double>::infinity();
-    return text[0] == '-' ? -inf : inf;
-  }
-  if (std::regex_match(text, nan)) return std::numeric_limits<double>::quiet_NaN();
-  if (text == "." || text == "+." || text == "-.") return nullptr;
-  if (std::regex_match(text, plain)) return std::stod(without_underscores(text));
-  return nullptr;
+bool one_of(std::string_view text, std::initializer_list<std::string_view> forms) {
+  return std::find(forms.begin(), forms.end(), text) != forms.end();
 }
 
 // A plain scalar, resolved by the YAML 1.1 implicit rules.
 Json resolve_plain(const std::string& text) {
-  static const std::regex null_form(R"(^(~|null|Null|NULL|)$)");
-  static const std::regex true_form(R"(^(yes|Yes|YES|true|True|TRUE|on|On|ON)$)");
-  static const std::regex false_form(R"(^(no|No|NO|false|False|FALSE|off|Off|OFF)$)");
-  if (std::regex_match(text, null_form)) return nullptr;
-  if (std::regex_match(text, true_form)) return true;
-  if (std::regex_match(text, false_form)) return false;
+  if (one_of(text, {"", "~", "null", "Null", "NULL"})) return nullptr;
+  if (one_of(text, {"yes", "Yes", "YES", "true", "True", "TRUE", "on", "On", "ON"})) return true;
+  if (one_of(text, {"no", "No", "NO", "false", "False", "FALSE", "off", "Off", "OFF"})) {
+    return false;
+  }
   if (Json number = resolve_integer(text); !number.is_null()) return number;
   if (Json number = resolve_float(text); !number.is_null()) return number;
   return text;
@@ -207,7 +296,7 @@ Json parse(std::string_view text, const std::string& source) {
 }
 
 Json load_file(const std::filesystem::path& path) {
-  return parse(files::read(path), path.string());
+  return parse(files::read(path, files::SETTINGS_FILE_LIMIT), path.string());
 }
 
 std::string dump(const Json& value) {

@@ -19,10 +19,12 @@ namespace vendro::yaml {
 VENDRO_DEFINE_ERROR(YamlError, Error, "YAML_ERROR");
 
 // Parses the first document of `text`; an empty document is null. `source` names the text in
-// error messages (usually the file path).
+// error messages (usually the file path). The parser itself refuses nesting beyond about 500
+// levels (a YamlError), which keeps the result within MAX_JSON_DEPTH.
 Json parse(std::string_view text, const std::string& source = "YAML");
 
-// Reads and parses `path`. A missing or unreadable file is a FileError.
+// Reads and parses `path`. A missing or unreadable file, one that is not a regular file, or one
+// larger than files::SETTINGS_FILE_LIMIT is a FileError.
 Json load_file(const std::filesystem::path& path);
 
 // Block-style YAML for `value` (an object at the top), keys in order, UTF-8 unescaped.

@@ -74,7 +74,8 @@ FileUploadClient::FileUploadClient(Options options)
       public_(setting(options.public_, ENV_FILE_UPLOAD_PUBLIC, DEFAULT_PUBLIC)),
       auth_client_(options.auth_client.value_or(AuthClient())),
       jwt_(std::move(options.jwt)),
-      session_id_(std::move(options.session_id)) {}
+      session_id_(std::move(options.session_id)),
+      timeout_(options.timeout) {}
 
 RequestAuth FileUploadClient::get_auth(const std::string& alias) const {
   http::NameValues mcp_headers = get_mcp_request_headers();
@@ -111,7 +112,9 @@ FileUploadResult FileUploadClient::upload(const std::filesystem::path& path,
                         .url = resolve_endpoint(endpoint_),
                         .headers = std::move(auth.headers),
                         .cookies = std::move(auth.cookies),
-                        .timeout = DEFAULT_TIMEOUT};
+                        .timeout = timeout_,
+                        .stall_timeout = timeout_,
+                        .max_response_bytes = UPLOAD_ANSWER_LIMIT};
   request.parts.push_back(
       {.name = "folder", .value = options.folder.empty() ? folder_ : options.folder});
   request.parts.push_back(
@@ -151,8 +154,9 @@ bool has_mcp_api_key(const http::NameValues& headers) {
 Json parse_upload_response(const http::Response& response) {
   Json payload;
   try {
-    payload = Json::parse(response.body);
-  } catch (const Json::parse_error&) {
+    payload =
+        parse_json(response.body, "文件服务的答复（HTTP " + std::to_string(response.status) + "）");
+  } catch (const JsonError&) {
     std::throw_with_nested(FileUploadBadJsonError("远端返回了无法解析的 JSON"));
   }
   if (!payload.is_object()) throw FileUploadBadJsonError("远端返回结构不是 JSON 对象");

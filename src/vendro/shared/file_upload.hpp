@@ -26,7 +26,11 @@ inline constexpr const char* DEFAULT_ENDPOINT = "/v1/file/upload";
 inline constexpr const char* DEFAULT_FILE_FIELD = "file";
 inline constexpr const char* DEFAULT_FOLDER = "uploads";
 inline constexpr const char* DEFAULT_PUBLIC = "0";
+// Connection set-up, and how long an upload may go without any progress; a transfer that keeps
+// moving is never cut off.
 inline constexpr std::chrono::seconds DEFAULT_TIMEOUT{60};
+// The service answers with a small JSON object.
+inline constexpr std::size_t UPLOAD_ANSWER_LIMIT = 4 << 20;
 // The tool-request header that authenticates a tool call on its own.
 inline constexpr const char* MCP_API_KEY_HEADER = "X-MCP-API-Key";
 
@@ -76,6 +80,7 @@ class FileUploadClient {
     std::optional<AuthClient> auth_client;
     std::optional<std::string> jwt;
     std::optional<std::string> session_id;
+    std::chrono::seconds timeout = DEFAULT_TIMEOUT;  // see DEFAULT_TIMEOUT
   };
 
   struct UploadOptions {
@@ -99,7 +104,8 @@ class FileUploadClient {
   // FileUploadError (no endpoint, no such file), FileError (the file cannot be read),
   // FileUploadHttpError / FileUploadBusinessError / FileUploadBadJsonError for the answer,
   // OpsAuthError from the session exchange, and http::TransportError / TimeoutError when the
-  // service cannot be reached or does not answer within DEFAULT_TIMEOUT.
+  // service cannot be reached, or the transfer makes no progress for the timeout (DEFAULT_TIMEOUT),
+  // or the answer is larger than UPLOAD_ANSWER_LIMIT.
   FileUploadResult upload(const std::filesystem::path& path, const UploadOptions& options) const;
 
   // Headers and cookies for a request to backend `alias`: a session id (with the stored jwt or a
@@ -115,6 +121,7 @@ class FileUploadClient {
   AuthClient auth_client_;
   std::optional<std::string> jwt_;
   std::optional<std::string> session_id_;
+  std::chrono::seconds timeout_;
 };
 
 // `endpoint` as an absolute URL: kept when it starts with "http://" or "https://" (exactly that
@@ -124,7 +131,8 @@ std::string resolve_endpoint(const std::string& endpoint);
 // True when `headers` carries a non-empty "X-MCP-API-Key" (exactly that case).
 bool has_mcp_api_key(const http::NameValues& headers);
 
-// The answer's JSON object after the status and business code checks (see FileUploadClient).
+// The answer's JSON object after the status and business code checks (see FileUploadClient). An
+// answer that is no JSON is a FileUploadBadJsonError whose cause names the HTTP status.
 Json parse_upload_response(const http::Response& response);
 
 // The first non-blank "url", "download_url", "downloadUrl", "file_url" or "fileUrl" text of the

@@ -95,15 +95,18 @@ std::string AuthClient::get_token_by_session(const std::string& session_id,
       .method = "POST",
       .url = join_url(options_.base_url ? *options_.base_url : ops_url(), SESSION_TOKEN_ENDPOINT),
       .cookies = {{SESSION_COOKIE, session_id}},
-      .timeout = options_.timeout};
+      .timeout = options_.timeout,
+      .max_response_bytes = SESSION_ANSWER_LIMIT};
   request.json_body({{"session_id", session_id}, {"alias", alias}});
   http::Response response = http::send(request);
   Json payload;
   try {
-    payload = Json::parse(response.body);
-  } catch (const Json::parse_error&) {
-    payload = nullptr;
+    // An answer that is no JSON at all still gets its status reported below.
+    payload = try_parse_json(response.body, "OPS 的答复");
+  } catch (const JsonError&) {
+    std::throw_with_nested(OpsAuthError("OPS 会话换取 token 失败：答复无法使用"));
   }
+  if (payload.is_discarded()) payload = nullptr;
   if (response.status >= 400) {
     std::string message = extract_error_message(payload);
     throw OpsAuthError("OPS 会话换取 token 失败（HTTP " + std::to_string(response.status) + "）" +

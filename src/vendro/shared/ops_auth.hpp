@@ -31,6 +31,8 @@ inline constexpr const char* OPS_ALIAS = "ops";
 // {"session_id": ..., "alias": ...}, the session id also sent as the cookie "nimbraUserToken";
 // the answer carries the token as data.token (or data.access_token, token, access_token).
 inline constexpr const char* SESSION_TOKEN_ENDPOINT = "/v1/auth/session/token";
+// The token answer is a small JSON object.
+inline constexpr std::size_t SESSION_ANSWER_LIMIT = 1 << 20;
 // The cookie in which the back office keeps its session id.
 inline constexpr const char* SESSION_COOKIE = "nimbraUserToken";
 
@@ -70,8 +72,9 @@ class AuthClient {
   RequestAuth build_request_auth(const std::string& alias) const;
 
   // Exchanges `session_id` for a bearer token of backend `alias` at SESSION_TOKEN_ENDPOINT.
-  // Throws OpsAuthError when the backend refuses or answers without a token, and
-  // http::TransportError when it cannot be reached.
+  // Throws OpsAuthError when the backend refuses or answers without a token (or with JSON beyond
+  // the bounds of parse_json), and http::TransportError when it cannot be reached or answers with
+  // more than SESSION_ANSWER_LIMIT.
   std::string get_token_by_session(const std::string& session_id, const std::string& alias) const;
 
  private:

@@ -29,25 +29,6 @@ std::uint64_t parse_piece(std::string_view piece) {
   return value;
 }
 
-// `text` without C0 and C1 control characters (escape sequences included) and DEL.
-std::string without_controls(std::string_view text) {
-  std::string clean;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7f) continue;
-    // U+0080..U+009F are encoded as C2 80..C2 9F.
-    if (byte == 0xc2 && i + 1 < text.size()) {
-      auto next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9f) {
-        ++i;
-        continue;
-      }
-    }
-    clean.push_back(text[i]);
-  }
-  return clean;
-}
-
 double unix_now() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -105,7 +86,7 @@ std::optional<Json> read_cache() {
   const auto path = cache_file();
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return std::nullopt;
-  Json cache = Json::parse(files::read(path), nullptr, /*allow_exceptions=*/false);
+  Json cache = try_parse_json(files::read(path, files::SETTINGS_FILE_LIMIT), path.string());
   if (!cache.is_object() || !cache.contains("latest_version") || !cache.contains("checked_at")) {
     return std::nullopt;
   }
@@ -132,11 +113,13 @@ void write_cache(std::string_view latest_version) {
 
 std::optional<std::string> fetch_latest_version() {
   try {
-    http::Request request{.url = metadata_url(), .timeout = UPDATE_FETCH_TIMEOUT};
+    http::Request request{.url = metadata_url(),
+                          .timeout = UPDATE_FETCH_TIMEOUT,
+                          .max_response_bytes = UPDATE_METADATA_LIMIT};
     request.headers.emplace_back("Accept", "application/json");
     const http::Response response = http::send(request);
     if (!response.ok()) return std::nullopt;
-    const Json doc = Json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    const Json doc = parse_json(response.body, "版本信息");
     if (!doc.is_object()) return std::nullopt;
     auto info = doc.find("info");
     if (info == doc.end() || !info->is_object()) return std::nullopt;
@@ -152,8 +135,8 @@ void print_update_hint(std::ostream& out, std::string_view current, std::string_
                        bool colour) {
   out << "\n";
   write_line(out, Style::kYellow,
-             "vendro 有新版本可用，建议更新最新版本: v" + without_controls(current) + " → v" +
-                 without_controls(latest),
+             "vendro 有新版本可用，建议更新最新版本: v" + text::terminal_safe(current, false) +
+                 " → v" + text::terminal_safe(latest, false),
              colour);
   write_line(out, Style::kDim, "请按以下步骤更新：", colour);
   write_line(out, Style::kCyan, "  1. pip install --upgrade taluno-vendro", colour);

@@ -29,6 +29,8 @@ inline constexpr std::string_view DEFAULT_PACKAGE_INDEX_URL = "https://pypi.org"
 inline constexpr std::string_view UPDATE_CACHE_FILE_NAME = "pypi_version_cache.json";
 inline constexpr std::chrono::seconds UPDATE_CACHE_TTL{86400};
 inline constexpr std::chrono::seconds UPDATE_FETCH_TIMEOUT{5};
+// The package metadata is a few KiB; an endless answer stops here, well inside the timeout.
+inline constexpr std::size_t UPDATE_METADATA_LIMIT = 256 << 10;
 
 struct UpdateCheckOptions {
   // The installed version; unset means vendro::get_version().
@@ -69,7 +71,9 @@ std::filesystem::path cache_file();
 
 // The cache object when the file exists, is a JSON object with "latest_version" and a numeric
 // "checked_at", and was checked less than a day ago (a time in the future counts as fresh).
-// Otherwise nothing. Throws vendro::FileError only when an existing file cannot be read.
+// Otherwise nothing. Throws vendro::FileError only when an existing file cannot be read (also
+// when it is no regular file or larger than files::SETTINGS_FILE_LIMIT), and the bounds of
+// parse_json.
 std::optional<Json> read_cache();
 
 // The exact bytes written to the cache: {"latest_version": ..., "checked_at": ...} on one line,
@@ -81,7 +85,8 @@ std::string format_cache(std::string_view latest_version, double checked_at);
 // now. Throws vendro::FileError when that fails.
 void write_cache(std::string_view latest_version);
 
-// One GET to the metadata URL (timeout UPDATE_FETCH_TIMEOUT) and its "info" → "version" text.
+// One GET to the metadata URL (timeout UPDATE_FETCH_TIMEOUT, at most UPDATE_METADATA_LIMIT) and
+// its "info" → "version" text.
 // Nothing on any failure: transport error, timeout, status outside 2xx, malformed JSON, a missing
 // "info" or "version", or a version that is not text. Never throws.
 std::optional<std::string> fetch_latest_version();

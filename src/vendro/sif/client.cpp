@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "vendro/core/files.hpp"
 #include "vendro/core/http_client.hpp"
 #include "vendro/core/text.hpp"
 #include "vendro/sif/errors.hpp"
@@ -43,12 +44,33 @@ std::string join_url(std::string_view base, std::string_view path) {
   return url;
 }
 
-// The body parsed as JSON when it is a JSON document, else null.
+// How much of a downloaded answer is read back to explain an error.
+constexpr std::size_t ERROR_HEAD_BYTES = 64 << 10;
+
+// True when the answer starts like a JSON document (errors come as JSON, workbooks as ZIP).
+bool looks_like_json(std::string_view body) {
+  std::string head = text::strip(body.substr(0, 16));
+  return head.starts_with('{') || head.starts_with('[');
+}
+
+// The body parsed as JSON when it is a usable JSON document, else null.
 Json json_answer(const std::string& body) {
-  std::string head = text::strip(std::string_view(body).substr(0, 16));
-  if (!head.starts_with('{') && !head.starts_with('[')) return nullptr;
-  Json parsed = Json::parse(body, nullptr, false);
-  return parsed.is_discarded() ? Json(nullptr) : parsed;
+  if (!looks_like_json(body)) return nullptr;
+  try {
+    Json parsed = try_parse_json(body, "Sif 的答复");
+    return parsed.is_discarded() ? Json(nullptr) : parsed;
+  } catch (const JsonError&) {
+    return nullptr;  // beyond the bounds: shown as the text it is
+  }
+}
+
+// The first bytes of the downloaded answer, to explain an error.
+std::string answer_head(const std::filesystem::path& file) {
+  try {
+    return files::read_head(file, ERROR_HEAD_BYTES);
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 // What the service said, for the operator: its message field when it has one.
@@ -71,8 +93,8 @@ std::string server_message(const std::string& body) {
   if (message.empty()) message = !answer.is_null() ? to_compact_json(answer) : body;
   message = text::strip(message);
   if (message.empty()) return "（无内容）";
-  if (!text::is_valid_utf8(message)) return "（无法显示的内容）";
   if (text::length(message) > 200) message = text::first_code_points(message, 200) + "…";
+  if (!text::is_valid_utf8(message)) return "（无法显示的内容）";
   return message;
 }
 
@@ -82,8 +104,9 @@ SifApiClient::SifApiClient(SifApiClientOptions options)
     : settings_(options.settings ? std::move(*options.settings) : load_settings()),
       timeout_(options.timeout.value_or(DEFAULT_SIF_TIMEOUT)) {}
 
-std::string SifApiClient::download_post(std::string_view path, const Json& payload,
-                                        std::string_view country) const {
+std::uintmax_t SifApiClient::download_post(std::string_view path, const Json& payload,
+                                           std::string_view country,
+                                           const std::filesystem::path& file) const {
   const bool has_user = !settings_.username.empty();
   const bool has_password = !settings_.password.empty();
   if (has_user != has_password) {
@@ -94,7 +117,9 @@ std::string SifApiClient::download_post(std::string_view path, const Json& paylo
   http::Request request{
       .method = "POST",
       .url = join_url(settings_.base_url, path) + "?country=" + std::string(country),
-      .timeout = timeout_};
+      .timeout = timeout_,
+      .max_response_bytes = SIF_DOWNLOAD_LIMIT,
+      .response_file = file};
   request.json_body(payload);
   request.headers.emplace_back("Accept",
                                "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet, "
@@ -108,9 +133,23 @@ std::string SifApiClient::download_post(std::string_view path, const Json& paylo
   if (!settings_.cookie.empty()) request.headers.emplace_back("Cookie", settings_.cookie);
 
   const std::string where = http::redact_url(request.url);
+  struct RemoveUnlessKept {
+    const std::filesystem::path& file;
+    bool keep = false;
+    ~RemoveUnlessKept() {
+      std::error_code ec;
+      if (!keep) std::filesystem::remove(file, ec);
+    }
+  } cleanup{file};
   http::Response response;
   try {
     response = http::send(request);
+  } catch (const FileError&) {
+    throw;
+  } catch (const http::ResponseTooLargeError&) {
+    std::throw_with_nested(SifApiError("Sif 返回的内容过大（超过 " +
+                                       files::describe_size(SIF_DOWNLOAD_LIMIT) + "）（" + where +
+                                       "）。"));
   } catch (const http::TimeoutError&) {
     std::throw_with_nested(
         SifApiError("Sif 服务响应超时（" + where + "），请稍后重试或调大超时。"));
@@ -119,20 +158,24 @@ std::string SifApiClient::download_post(std::string_view path, const Json& paylo
         SifApiError("无法连接 Sif 服务（" + where + "），请检查网络和地址设置。"));
   }
 
+  const std::string head = answer_head(file);
   if (response.status == 401 || response.status == 403) {
     throw SifApiError("Sif 拒绝了请求（HTTP " + std::to_string(response.status) +
                       "）：请检查 Sif 的 cookie、token 或账号密码是否有效（" + where + "）。" +
-                      "服务返回：" + server_message(response.body));
+                      "服务返回：" + server_message(head));
   }
   if (!response.ok()) {
     throw SifApiError("Sif 服务返回错误 HTTP " + std::to_string(response.status) + "（" + where +
-                      "）：" + server_message(response.body));
+                      "）：" + server_message(head));
   }
-  if (!json_answer(response.body).is_null()) {
-    throw SifApiError("Sif 没有返回表格，而是返回了错误（" + where + "）：" +
-                      server_message(response.body));
+  if (looks_like_json(head)) {
+    throw SifApiError("Sif 没有返回表格，而是返回了错误（" + where + "）：" + server_message(head));
   }
-  return std::move(response.body);
+  std::error_code ec;
+  auto size = std::filesystem::file_size(file, ec);
+  if (ec) throw FileError("无法读取下载的表格：" + file.string() + "（" + ec.message() + "）");
+  cleanup.keep = true;
+  return size;
 }
 
 }  // namespace vendro::sif

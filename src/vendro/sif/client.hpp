@@ -8,6 +8,8 @@
 // sent as a bearer token.
 
 #include <chrono>
+#include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +20,8 @@
 namespace vendro::sif {
 
 inline constexpr std::chrono::milliseconds DEFAULT_SIF_TIMEOUT{std::chrono::seconds(120)};
+// The largest spreadsheet accepted. It streams to its file, so this bounds the disk, not memory.
+inline constexpr std::size_t SIF_DOWNLOAD_LIMIT = std::size_t(1) << 30;
 
 struct SifApiClientOptions {
   std::optional<SifSettings> settings;               // load_settings() when absent
@@ -30,12 +34,14 @@ class SifApiClient {
   explicit SifApiClient(SifApiClientOptions options = {});
 
   // POSTs `payload` as JSON to base_url + `path` for the site `country` (a Sif site code, sent as
-  // the "country" query parameter) and returns the spreadsheet bytes. Throws SifApiError when
-  // the service cannot be reached (the transport error nested as the cause), answers with an HTTP
-  // error status, or answers with JSON (an error) instead of a file; SifConfigError when only one
-  // of username and password is configured. Messages never carry credentials.
-  std::string download_post(std::string_view path, const Json& payload,
-                            std::string_view country) const;
+  // the "country" query parameter) and streams the answer into `file` (created or replaced),
+  // returning its size. Throws SifApiError when the service cannot be reached (the transport
+  // error nested as the cause), answers with an HTTP error status, with JSON (an error) instead of
+  // a file, or with more than SIF_DOWNLOAD_LIMIT; SifConfigError when only one of username and
+  // password is configured; FileError when `file` cannot be written. On any failure `file` is
+  // removed. Messages never carry credentials.
+  std::uintmax_t download_post(std::string_view path, const Json& payload, std::string_view country,
+                               const std::filesystem::path& file) const;
 
   const SifSettings& settings() const { return settings_; }
   std::chrono::milliseconds timeout() const { return timeout_; }

@@ -178,9 +178,13 @@ SifRunResult SifCompareProvider::run(const SifRunRequest& request,
     if (std::find(sections.begin(), sections.end(), plan.name) == sections.end()) continue;
     Json payload = plan.payload(request, compare_query);
     std::string filename = plan.file_prefix + count + "个ASIN_" + run_stamp + ".xlsx";
-    std::string content = client->download_post(plan.path, payload, site);
+    // Streamed beside its final name, and put in place only once it is known to be a workbook.
+    fs::path target = root_dir / filename;
+    fs::path partial = target;
+    partial += ".part";
+    client->download_post(plan.path, payload, site, partial);
     exports.emplace_back(plan.key_name,
-                         save_sif_xlsx({.content = content, .output_path = root_dir / filename}));
+                         save_sif_xlsx({.downloaded = partial, .output_path = target}));
     requests.push_back(Json{{"section", plan.key_name},
                             {"method", "POST"},
                             {"path", plan.path},

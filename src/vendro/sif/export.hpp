@@ -14,13 +14,15 @@ namespace vendro::sif {
 bool is_xlsx(std::string_view content);
 
 struct SaveXlsxOptions {
-  std::string_view content;           // the workbook bytes
-  std::filesystem::path output_path;  // the file to write; parents are created
+  std::filesystem::path downloaded;   // the workbook as downloaded, on the same file system
+  std::filesystem::path output_path;  // where it goes; parents are created
 };
 
-// Writes the workbook atomically (the target is either the complete file or untouched) and
-// returns its record. Throws SifExportError, before touching the disk, when the content is not an
-// xlsx workbook; FileError when writing fails.
+// Moves the downloaded workbook into place atomically (the target is either the complete file or
+// untouched) and returns its record. The workbook is checked on disk, a chunk at a time, so a
+// large one never sits in memory. Throws SifExportError, before touching the target, when the
+// download is not an xlsx workbook; FileError when reading or moving fails. On failure the
+// downloaded file is removed.
 SifExportResult save_sif_xlsx(const SaveXlsxOptions& options);
 
 }  // namespace vendro::sif

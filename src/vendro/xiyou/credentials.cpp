@@ -57,8 +57,8 @@ Json decode_jwt_payload(std::string_view token) {
   if (!decoded) throw TokenDecodeError("西柚 token 的载荷不是有效的 base64url 编码");
   Json payload;
   try {
-    payload = Json::parse(*decoded);
-  } catch (const Json::parse_error&) {
+    payload = parse_json(*decoded, "西柚 token 的载荷");
+  } catch (const JsonError&) {
     std::throw_with_nested(TokenDecodeError("西柚 token 的载荷不是有效的 JSON"));
   }
   if (!payload.is_object()) throw TokenDecodeError("西柚 token 的载荷不是 JSON 对象");

@@ -29,6 +29,8 @@ inline constexpr const char* TOKEN_REQUIRED_KEY = "token_required";
 // The one reason this module recognises itself: the stored token has expired.
 inline constexpr const char* REASON_JWT_EXPIRED = "jwt_expired";
 inline constexpr std::chrono::milliseconds WECOM_TIMEOUT{5000};
+// The robot answers with a small JSON object; a larger answer is a failed send.
+inline constexpr std::size_t ROBOT_ANSWER_LIMIT = 1 << 20;
 // How much of a failed robot answer goes into the result, in characters.
 inline constexpr std::size_t MAX_RESPONSE_CHARS = 500;
 

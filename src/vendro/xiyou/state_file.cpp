@@ -15,7 +15,7 @@ namespace vendro::xiyou {
 Json read_state(const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return Json::object();
-  Json state = Json::parse(files::read(path), nullptr, /*allow_exceptions=*/false);
+  Json state = try_parse_json(files::read(path, files::SETTINGS_FILE_LIMIT), path.string());
   return state.is_object() ? state : Json::object();
 }
 
