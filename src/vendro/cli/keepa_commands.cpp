@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -54,14 +55,16 @@ void note_stop_signal(int signal_number) {
 class StopOnSignals {
  public:
   StopOnSignals() {
-    for (int signal_number : {SIGINT, SIGTERM}) {
+    for (std::size_t i = 0; i < SIGNALS.size(); ++i) {
       struct sigaction action {};
       action.sa_handler = note_stop_signal;
       sigemptyset(&action.sa_mask);
-      struct sigaction old {};
-      ::sigaction(signal_number, nullptr, &old);
-      if (old.sa_handler != SIG_IGN) ::sigaction(signal_number, &action, nullptr);
+      ::sigaction(SIGNALS[i], nullptr, &old_[i]);
+      if (old_[i].sa_handler != SIG_IGN) ::sigaction(SIGNALS[i], &action, nullptr);
     }
+  }
+  ~StopOnSignals() {
+    for (std::size_t i = 0; i < SIGNALS.size(); ++i) ::sigaction(SIGNALS[i], &old_[i], nullptr);
   }
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
@@ -73,6 +76,10 @@ class StopOnSignals {
     ::raise(signal_number);
     ::_exit(128 + signal_number);
   }
+
+ private:
+  static constexpr std::array<int, 2> SIGNALS = {SIGINT, SIGTERM};
+  std::array<struct sigaction, 2> old_{};
 };
 
 // Everything `fd` yields, for input that cannot be mapped (a pipe, a terminal).
