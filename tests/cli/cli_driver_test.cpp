@@ -29,5 +29,33 @@ TEST(CliDriver, UsageErrorsExitTwoWithUsageOnStderr) {
   }
 }
 
+// A word that is no subcommand is named in the error with the ones that exist, and every usage
+// line shows the whole command, from "vendro" on.
+TEST(CliDriver, UsageErrorsNameTheUnknownWordAndTheWholeCommand) {
+  auto top = run_vendro({.args = {"nosuch"}});
+  EXPECT_EQ(top.exit_code, 2);
+  EXPECT_NE(top.err.find("未知的子命令「nosuch」，可用：browser、keepa、"), std::string::npos)
+      << top.err;
+  for (const std::string group : {"browser", "keepa", "shopify", "sif", "xiyou"}) {
+    auto unknown = run_vendro({.args = {group, "nosuch"}});
+    EXPECT_EQ(unknown.exit_code, 2) << group;
+    EXPECT_NE(unknown.err.find("未知的子命令「nosuch」"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("用法: vendro " + group + " [选项] 子命令"), std::string::npos)
+        << unknown.err;
+  }
+  const std::vector<std::vector<std::string>> commands = {
+      {"browser", "check"},   {"keepa", "time"},         {"keepa", "convert"}, {"shopify", "build"},
+      {"shopify", "preview"}, {"sif", "site"},           {"sif", "compare"},   {"upload"},
+      {"xiyou", "notify"},    {"xiyou", "token-invalid"}};
+  for (std::vector<std::string> args : commands) {
+    std::string command = "vendro";
+    for (const std::string& word : args) command += " " + word;
+    args.push_back("--bogus");
+    auto result = run_vendro({.args = args});
+    EXPECT_EQ(result.exit_code, 2) << command;
+    EXPECT_NE(result.err.find("用法: " + command + " "), std::string::npos) << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace vendro

@@ -1,9 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -106,6 +110,19 @@ TEST_F(KeepaCli, ConvertReportsBadInputInChineseAndPrintsNothing) {
   EXPECT_EQ(bad_utf8.out, "");
   EXPECT_NE(bad_utf8.err.find("INVALID_JSON"), std::string::npos);
 
+  // 30000 open brackets: refused at once, not a gigabyte of indentation.
+  const std::string deep = (work_.path() / "deep.json").string();
+  testing::write_file(deep, std::string(30000, '[') + std::string(30000, ']'));
+  CliResult too_deep = run({"keepa", "convert", deep});
+  EXPECT_EQ(too_deep.exit_code, 1);
+  EXPECT_EQ(too_deep.out, "");
+  EXPECT_EQ(too_deep.err.rfind("错误 [JSON_TOO_DEEP]：", 0), 0) << too_deep.err;
+
+  CliResult trailing = run({"keepa", "convert"}, std::string("{\"lastSeen\":1}\0{}", 17));
+  EXPECT_EQ(trailing.exit_code, 1);
+  EXPECT_EQ(trailing.out, "");
+  EXPECT_NE(trailing.err.find("INVALID_JSON"), std::string::npos) << trailing.err;
+
   CliResult empty = run({"keepa", "convert"}, "");
   EXPECT_EQ(empty.exit_code, 1);
   EXPECT_EQ(empty.out, "");
@@ -172,6 +189,91 @@ TEST_F(KeepaCli, ConvertReadsANamedPipeGivenAsFile) {
   writer.join();
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(result.out == to_pretty_json(add_keepa_time_conversions(Json::parse(input))) + "\n");
+}
+
+// `vendro keepa convert FILE` started with standard output on `out_fd` and standard error in
+// `err_path`, for tests that act on the process while it runs.
+pid_t start_convert(const std::string& file, int out_fd, const std::filesystem::path& err_path,
+                    const std::filesystem::path& config_dir) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int null_fd = ::open("/dev/null", O_RDONLY);
+  if (err_fd < 0 || null_fd < 0) ::_exit(127);
+  ::dup2(null_fd, 0);
+  ::dup2(out_fd, 1);
+  ::dup2(err_fd, 2);
+  ::setenv("VENDRO_NO_UPDATE_CHECK", "1", 1);
+  ::setenv("VENDRO_CONFIG_DIR", config_dir.c_str(), 1);
+  ::execl(VENDRO_EXECUTABLE, VENDRO_EXECUTABLE, "keepa", "convert", file.c_str(), nullptr);
+  ::_exit(127);
+}
+
+// Polls `ready` every millisecond for up to 20 s.
+template <typename Ready>
+bool wait_until(Ready ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The input is truncated while vendro is blocked writing to a full pipe, half way through: the
+// rest of the mapped file is gone. A clear file error, not death by SIGBUS.
+TEST_F(KeepaCli, ConvertReportsAFileTruncatedWhileItRuns) {
+  const std::string path = (work_.path() / "large.json").string();
+  testing::write_file(path, many_products(40000, false));
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const auto err_path = work_.path() / "err.txt";
+  const pid_t pid = start_convert(path, fds[1], err_path, config_.path());
+  ::close(fds[1]);
+  // The first pass only checks the input; the second writes and blocks once the pipe is full.
+  const bool blocked = wait_until([&] {
+    int queued = 0;
+    return ::ioctl(fds[0], FIONREAD, &queued) == 0 && queued >= ::fcntl(fds[0], F_GETPIPE_SZ);
+  });
+  EXPECT_TRUE(blocked) << "vendro never filled the pipe";
+  ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+  std::string out;
+  char buffer[1 << 16];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "died by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string err = testing::read_file(err_path);
+  EXPECT_EQ(err.rfind("错误 [FILE_ERROR]：无法读取文件：" + path + "（", 0), 0) << err;
+  EXPECT_NE(err.find("截断"), std::string::npos) << err;
+}
+
+// SIGINT or SIGTERM while the output file is half written: the file is taken back to where the
+// conversion began, and vendro ends by that signal (status 130 or 143 in a shell).
+TEST_F(KeepaCli, ConvertInterruptedBySignalLeavesTheOutputFileAsItWas) {
+  const std::string path = (work_.path() / "large.json").string();
+  testing::write_file(path, many_products(80000, false));
+  const auto out_path = work_.path() / "out.json";
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    testing::write_file(out_path, "head\n");
+    const int out_fd = ::open(out_path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(out_fd, 0);
+    const pid_t pid = start_convert(path, out_fd, work_.path() / "err.txt", config_.path());
+    const bool writing = wait_until([&] {
+      struct stat info {};
+      return ::fstat(out_fd, &info) == 0 && info.st_size > 5;
+    });
+    EXPECT_TRUE(writing) << "no output appeared";
+    ::kill(pid, signal_number);
+    ::close(out_fd);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "finished before the signal, status " << status;
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+    EXPECT_EQ(testing::read_file(out_path), "head\n") << signal_number;
+  }
 }
 
 TEST_F(KeepaCli, HelpIsChinese) {

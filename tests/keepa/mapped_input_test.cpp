@@ -97,6 +97,58 @@ TEST_F(MappedInputTest, EmptyAndInvalidFilesAreRejectedWithoutOutput) {
   }
 }
 
+// Another program truncates the file after it was mapped: reads past the new end would raise
+// SIGBUS. The conversion fails with a file error instead, whatever the destination, wherever
+// the cut falls (whole pages gone, or inside a page whose tail reads as zeros), also when the
+// file shrinks only after the conversion got through.
+TEST_F(MappedInputTest, AFileTruncatedWhileMappedIsAFileErrorNotACrash) {
+  const std::string input = many_products(18000, false);
+  const auto path = dir_.path() / "input.json";
+  for (const std::size_t keep : {std::size_t{0}, std::size_t{3} << 20, input.size() - 1000}) {
+    for (const bool rewindable : {true, false}) {
+      testing::write_file(path, input);
+      const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      std::optional<MappedInput> mapped = MappedInput::map(fd, "文件：input.json");
+      ::close(fd);
+      ASSERT_TRUE(mapped);
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(keep)), 0);
+      std::string target = "kept";
+      StringOutput string_output(target);
+      PipeLikeOutput pipe;
+      ConvertOutput& output = rewindable ? static_cast<ConvertOutput&>(string_output) : pipe;
+      try {
+        convert_stream(*mapped, output);
+        ADD_FAILURE() << "converted a truncated file, kept " << keep;
+      } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("无法读取文件：input.json（", 0), 0) << e.what();
+        EXPECT_NE(std::string(e.what()).find("截断"), std::string::npos) << e.what();
+      }
+      EXPECT_EQ(target, "kept") << keep;
+    }
+  }
+
+  // Small enough to be written in one piece, after the whole input was read.
+  testing::write_file(path, many_products(50, false));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::optional<MappedInput> mapped = MappedInput::map(fd, "文件：input.json");
+  ::close(fd);
+  ASSERT_TRUE(mapped);
+  struct TruncatingOutput final : ConvertOutput {
+    void write(std::string_view bytes) override {
+      text += bytes;
+      if (::truncate(path.c_str(), 10) != 0) ADD_FAILURE() << "truncate failed";
+    }
+    bool can_rewind() const override { return true; }
+    void rewind() override { text.clear(); }
+    std::filesystem::path path;
+    std::string text;
+  } late;
+  late.path = path;
+  EXPECT_THROW(convert_stream(*mapped, late), FileError);
+  EXPECT_EQ(late.text, "");
+}
+
 TEST_F(MappedInputTest, MapsAnOpenFileFromItsOffsetAndLeavesOtherKindsAlone) {
   // Standard input may already have been read partly; the mapping starts inside a page.
   const std::string prefix(5000, 'x');

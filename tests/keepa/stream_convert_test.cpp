@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -111,16 +113,86 @@ TEST(StreamConvert, ReconvertingConvertedOutputMatchesTheTree) {
   }
 }
 
-TEST(StreamConvert, DeepNestingMatchesTheTree) {
-  // Pretty output grows with the square of the depth, which bounds what is worth trying.
-  const int depth = 1000;
-  std::string input;
-  for (int i = 0; i < depth; ++i) {
-    input += i % 100 == 0 ? "{\"lastSeen\":1,\"lastSeen\":2,\"csv\":[[1,2," : "{\"csv\":[[1,2,";
+TEST(StreamConvert, NestingUpToTheLimitConvertsAndDeeperIsRefused) {
+  // Each step opens three levels: an object, its "csv" array and a history inside.
+  auto nested = [](std::size_t steps, const char* innermost) {
+    std::string input;
+    for (std::size_t i = 0; i < steps; ++i) {
+      input += i % 50 == 0 ? "{\"lastSeen\":1,\"lastSeen\":2,\"csv\":[[1,2," : "{\"csv\":[[1,2,";
+    }
+    input += innermost;
+    for (std::size_t i = 0; i < steps; ++i) input += "]]}";
+    return input;
+  };
+  const std::size_t steps = MAX_NESTING_DEPTH / 3;
+  static_assert(MAX_NESTING_DEPTH % 3 == 2);
+  expect_same_as_tree(nested(steps, "[[3]]"));  // exactly the limit
+  // Deep inside a large document, which the writing pass parses on a second thread.
+  std::string large = many_products(6000, false);
+  large.insert(large.find("{\"asin\"") + 1,
+               "\"deep\":" + std::string(600, '[') + std::string(600, ']') + ",");
+  for (const std::string& input :
+       {nested(steps, "[[[3]]]"), std::string(30000, '[') + std::string(30000, ']'), large}) {
+    std::string target = "kept";
+    StringOutput output(target);
+    EXPECT_THROW(convert_stream(input, output), KeepaTooDeepError) << input.size();
+    EXPECT_EQ(target, "kept");
+    PipeLikeOutput pipe;
+    EXPECT_THROW(convert_stream(input, pipe), KeepaTooDeepError) << input.size();
+    EXPECT_EQ(pipe.text, "");
   }
-  input += "3";
-  for (int i = 0; i < depth; ++i) input += "]]}";
-  expect_same_as_tree(input);
+}
+
+// Objects that repeat a name are held back and assembled when they close; held inside held,
+// their text must move up rather than be copied at every level. The same amount of input costs
+// about the same whether it is spread over many levels or few.
+TEST(StreamConvert, NestedCollidingObjectsTakeLinearTime) {
+  auto nested = [](std::size_t depth, std::size_t pad) {
+    const std::string member = "{\"x\":0,\"pad\":\"" + std::string(pad, 'y') + "\",\"x\":";
+    std::string input;
+    for (std::size_t i = 0; i < depth; ++i) input += member;
+    return input + "1" + std::string(depth, '}');
+  };
+  auto fastest = [](const std::string& input) {
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+      const auto start = std::chrono::steady_clock::now();
+      const std::string output = convert_to_string(input);
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      EXPECT_GT(output.size(), input.size());
+    }
+    return best;
+  };
+  const std::string small = nested(4, 8);
+  expect_same_as_tree(small);
+  const std::string deep = nested(500, 20000);     // 10 MB over 500 levels
+  const std::string shallow = nested(20, 500000);  // 10 MB over 20 levels
+  const double deep_seconds = fastest(deep);
+  const double shallow_seconds = fastest(shallow);
+  // Copying at every level made the deep one over ten times slower.
+  EXPECT_LT(deep_seconds, 3 * shallow_seconds) << deep_seconds << " s against " << shallow_seconds;
+}
+
+TEST(StreamConvert, NothingButWhiteSpaceMayFollowTheValue) {
+  using namespace std::string_literals;
+  for (const std::string& input :
+       {"{}\0garbage"s, "1\0"s, "[1] \n\0 "s, "{\"lastSeen\":1}\0{\"lastSeen\":2}"s,
+        many_products(6000, false) + "\0x"s, many_products(6000, true) + " \0"s}) {
+    std::string target = "kept";
+    StringOutput output(target);
+    try {
+      convert_stream(input, output);
+      ADD_FAILURE() << "accepted " << input.size() << " bytes";
+    } catch (const KeepaJsonError& e) {
+      EXPECT_NE(std::string(e.what()).find("NUL"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(target, "kept");
+    PipeLikeOutput pipe;
+    EXPECT_THROW(convert_stream(input, pipe), KeepaJsonError) << input.size();
+    EXPECT_EQ(pipe.text, "");
+  }
+  expect_same_as_tree("{} \n\t\r ");
 }
 
 TEST(StreamConvert, LargeDocumentsMatchTheTree) {

@@ -84,6 +84,16 @@ TEST(UploadCli, EachFailurePrintsItsMessageAndCode) {
                         .env = env_for(ops, dir)})
                 .exit_code,
             2);
+  // A default public flag from the environment is held to the same two values.
+  for (const char* flag : {"yes", "true", "2", " "}) {
+    auto env = env_for(ops, dir);
+    env["VENDRO_FILE_UPLOAD_PUBLIC"] = flag;
+    auto refused = run_vendro({.args = {"upload", file, "--purpose", "p"}, .env = env});
+    EXPECT_EQ(refused.exit_code, 1) << flag;
+    EXPECT_NE(refused.err.find("错误 [FILE_UPLOAD_ERROR]：VENDRO_FILE_UPLOAD_PUBLIC 只能是 0"),
+              std::string::npos)
+        << refused.err;
+  }
   EXPECT_EQ(ops.uploads().size(), before);
 }
 

@@ -170,6 +170,15 @@ TEST(ShopifyTaskBodysmith, WrongArgumentTypesAreRejectedBeforeAnyStep) {
   EXPECT_THROW(smith.preview(preview), ShopifyArgumentError);
   preview = {.operation = "update_price", .site_id = 1, .payload = {{"task_content", "x"}}};
   EXPECT_THROW(smith.preview(preview), ShopifyArgumentError);
+  // Variants and product are held to what build() accepts.
+  for (const Json& task_content :
+       {Json{{"shopify_product_variant_id", {1, "2"}}}, Json{{"shopify_product_variant_id", {1.5}}},
+        Json{{"shopify_product_variant_id", "1,2"}}, Json{{"shopify_product_id", 1.5}},
+        Json{{"shopify_product_id", Json::array()}}}) {
+    preview = {
+        .operation = "update_price", .site_id = 1, .payload = {{"task_content", task_content}}};
+    EXPECT_THROW(smith.preview(preview), ShopifyArgumentError) << task_content;
+  }
 }
 
 TEST(ShopifyTaskBodysmith, PreviewReportsThePayloadAndReturnsItUnchanged) {

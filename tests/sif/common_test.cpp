@@ -83,6 +83,29 @@ TEST(SifRootDir, RefusesJobIdsThatLeaveTheOutputDirectory) {
   }
   EXPECT_NO_THROW(check_job_id("sif-compare-3asins-20260101-120000-a1b2c3"));
   EXPECT_NO_THROW(check_job_id("..hidden"));
+  // Longer than a file name may be: refused up front, in the operator's words.
+  EXPECT_NO_THROW(check_job_id(std::string(255, 'j')));
+  try {
+    check_job_id(std::string(256, 'j'));
+    FAIL() << "no error";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("任务 ID 太长"), std::string::npos) << e.what();
+  }
+}
+
+TEST(SifRootDir, AnOutputDirectoryThatCannotBeResolvedIsAFileError) {
+  testing::TempDir temp;
+  fs::create_directory_symlink(temp / "loop-b", temp / "loop-a");
+  fs::create_directory_symlink(temp / "loop-a", temp / "loop-b");
+  for (const fs::path& dir : {temp / "loop-a" / "out", temp / std::string(300, 'd') / "out"}) {
+    try {
+      resolve_root_dir(dir.string(), "/unused", "job");
+      FAIL() << "resolved " << dir;
+    } catch (const FileError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("输出目录不可用：", 0), 0) << e.what();
+      EXPECT_EQ(error_chain(e).size(), 2u);  // the library's account follows as the cause
+    }
+  }
 }
 
 TEST(SifTimestamp, IsMillisecondsSinceTheEpoch) {

@@ -42,6 +42,59 @@ TEST(SifCli, SiteCommandPrintsTheCodeOrTheChineseError) {
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_TRUE(contains(bad.err, "错误 [SIF_SITE_NOT_SUPPORTED]：不支持的 Sif 站点：XX")) << bad.err;
   EXPECT_EQ(run_vendro({.args = {"sif", "site"}}).exit_code, 2);
+  CliResult blank = run_vendro({.args = {"sif", "site", " "}});
+  EXPECT_EQ(blank.exit_code, 0) << blank.err;
+  EXPECT_EQ(blank.out, "US\n");
+}
+
+// Values the module could not use well are usage errors, before anything is written or sent.
+TEST(SifCli, CompareRefusesUnusableOptionValues) {
+  CliSif cli;
+  const std::vector<std::string> base = {"sif",   "compare",      "--asin",
+                                         "A1,A2", "--output-dir", cli.out.path().string()};
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--timeout", "0.0001"}, "--timeout"},
+      {{"--timeout", "nan"}, "--timeout"},
+      {{"--timeout", "inf"}, "--timeout"},
+      {{"--timeout", "1e300"}, "--timeout"},
+      {{"--timeout", "-1"}, "--timeout"},
+      {{"--page-num", "99999999999999999999"}, "超出范围"},
+      {{"--page-size", "-1"}, "超出范围"},
+      {{"--page-num", "1e3"}, "必须是整数"},
+      {{"--sections", "sales,nosuch"}, "未知的板块「nosuch」，可用：sales（"},
+      {{"--sections", "sales", "--sections", "销量x"}, "my_ad_keywords（"},
+  };
+  for (const auto& [extra, expected] : cases) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    CliResult r = cli.run(args);
+    EXPECT_EQ(r.exit_code, 2) << extra.back();
+    EXPECT_TRUE(contains(r.err, expected)) << r.err;
+  }
+  EXPECT_TRUE(cli.sif.requests().empty());
+  EXPECT_TRUE(fs::is_empty(cli.out.path()));
+
+  CliResult ok = cli.run({"sif", "compare", "--asin", "A1,A2", "--output-dir",
+                          cli.out.path().string(), "--sections", " 销量 ,ALL", "--timeout", "0.5",
+                          "--page-num", "+3", "--job-id", "ok"});
+  EXPECT_EQ(ok.exit_code, 0) << ok.err;
+  EXPECT_EQ(cli.sif.requests().size(), 5u);  // "all" among them: every section
+}
+
+TEST(SifCli, JobIdAndOutputDirectoryMistakesAreNotInternalErrors) {
+  CliSif cli;
+  CliResult long_id = cli.run({"sif", "compare", "--asin", "A1,A2", "--job-id",
+                               std::string(300, 'j'), "--output-dir", cli.out.path().string()});
+  EXPECT_EQ(long_id.exit_code, 1);
+  EXPECT_TRUE(contains(long_id.err, "错误 [INVALID_INPUT]：任务 ID 太长")) << long_id.err;
+  fs::create_directory_symlink(cli.out / "b", cli.out / "a");
+  fs::create_directory_symlink(cli.out / "a", cli.out / "b");
+  CliResult loop =
+      cli.run({"sif", "compare", "--asin", "A1,A2", "--output-dir", (cli.out / "a").string()});
+  EXPECT_EQ(loop.exit_code, 1);
+  EXPECT_TRUE(contains(loop.err, "错误 [FILE_ERROR]：输出目录不可用：")) << loop.err;
+  EXPECT_TRUE(contains(loop.err, "原因：")) << loop.err;
+  EXPECT_TRUE(cli.sif.requests().empty());
 }
 
 TEST(SifCli, CompareRunsEndToEndAndPrintsTheResult) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 
 #include "support/temp_dir.hpp"
@@ -112,6 +115,61 @@ TEST_F(NotifyTest, BrokenStateFileCountsAsEmptyAndIsRewritten) {
   std::filesystem::remove(state_path());
   std::filesystem::create_directories(state_path());
   EXPECT_THROW(notify({.reason = "jwt_expired"}), FileError);
+}
+
+// The message went out, then the state could not be written (here the state file turns into a
+// directory during the send): the result says it was sent, with the reason it was not recorded.
+TEST_F(NotifyTest, AnAlertSentButNotRecordedStillSaysSent) {
+  configure_robot(robot_.webhook_url());
+  NotifyOptions alert{.reason = "api_error", .status_code = 500};
+  alert.http_post = [&](const std::string&, const Json&, std::chrono::milliseconds) {
+    std::filesystem::create_directories(state_path() / "in-the-way");
+    return PostResponse{.status_code = 200, .text = R"({"errcode":0})"};
+  };
+  const Json result = notify(alert);
+  EXPECT_EQ(result["sent"], true);
+  EXPECT_EQ(result["dedupe_key"], "api_error:500:");
+  ASSERT_TRUE(result.contains("state_error")) << result;
+  EXPECT_NE(result["state_error"].get<std::string>().find(state_path().string()), std::string::npos)
+      << result;
+}
+
+// In a shared directory with the sticky bit, another user may not replace the state file that
+// root owns, nor (in a closed directory) create the temporary file; it still may write the file
+// itself, which it does instead. The directory lock needs nothing but read access.
+TEST_F(NotifyTest, StateIsWrittenInPlaceWhenTheDirectoryRefusesTheReplacement) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms(0755));
+  for (const auto mode : {std::filesystem::perms(01777), std::filesystem::perms(0755)}) {
+    const auto shared = dir_ / "shared";
+    std::filesystem::create_directories(shared);
+    write_file(shared / "notify_state.json", R"({"old::": 1.5})");
+    std::filesystem::permissions(shared / "notify_state.json", std::filesystem::perms(0666));
+    std::filesystem::permissions(shared, mode);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      int code = 0;
+      try {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        StateLock lock(shared / "notify_state.json");
+        write_state(shared / "notify_state.json", Json{{"old::", 1.5}, {"new::", 2.5}});
+      } catch (...) {
+        code = 1;
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Json::parse(read_file(shared / "notify_state.json")),
+              (Json{{"old::", 1.5}, {"new::", 2.5}}));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(shared)) {
+      names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"notify_state.json"});
+    std::filesystem::remove_all(shared);
+  }
 }
 
 TEST_F(NotifyTest, WithoutWebhookNothingIsSentOrWritten) {

@@ -28,6 +28,13 @@ class XiyouCliTest : public ::testing::Test {
   }
   std::filesystem::path config_path() const { return dir_ / "alerts" / "notify.yaml"; }
   std::filesystem::path state_path() const { return dir_ / "alerts" / "notify_state.json"; }
+  // Nothing beside the configuration and the state: no lock file, no temporary file.
+  void expect_only_config_and_state() const {
+    for (const auto& entry : std::filesystem::directory_iterator(state_path().parent_path())) {
+      const auto name = entry.path().filename();
+      EXPECT_TRUE(name == "notify.yaml" || name == "notify_state.json") << entry.path();
+    }
+  }
 
   TempDir dir_;
   RobotStandIn robot_;
@@ -137,10 +144,40 @@ TEST_F(XiyouCliTest, TwentyConcurrentAlertsKeepTheStateFileWhole) {
     EXPECT_TRUE(state.contains("job" + std::to_string(i) + "::")) << i;
   }
   EXPECT_EQ(robot_.count(), static_cast<std::size_t>(PROCESSES));
-  // No temporary file is left behind.
-  for (const auto& entry : std::filesystem::directory_iterator(state_path().parent_path())) {
-    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  expect_only_config_and_state();
+}
+
+// Twenty processes raise the same alert at once: the check, the send and the record happen under
+// one lock, so the robot hears it once and the others report it deduplicated.
+TEST_F(XiyouCliTest, TwentyConcurrentRunsOfOneAlertSendOnce) {
+  write_file(config_path(), "webhook_url: " + robot_.webhook_url() + "\n");
+  constexpr int PROCESSES = 20;
+  std::vector<testing::CliResult> results(PROCESSES);
+  std::vector<std::thread> alerts;
+  for (int i = 0; i < PROCESSES; ++i) {
+    alerts.emplace_back([&, i] {
+      results[i] = run_vendro({.args = {"xiyou", "notify", "--reason", "api_error", "--status-code",
+                                        "401", "--job-id", std::to_string(i)},
+                               .env = env()});
+    });
   }
+  for (auto& t : alerts) t.join();
+  int sent = 0, deduped = 0;
+  for (const auto& result : results) {
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const Json printed = Json::parse(result.out);
+    EXPECT_EQ(printed["dedupe_key"], "token_required");
+    if (printed["sent"] == true) {
+      ++sent;
+    } else if (printed["reason"] == "deduped") {
+      ++deduped;
+    }
+  }
+  EXPECT_EQ(sent, 1);
+  EXPECT_EQ(deduped, PROCESSES - 1);
+  EXPECT_EQ(robot_.count(), 1u);
+  EXPECT_TRUE(Json::parse(read_file(state_path())).contains("token_required"));
+  expect_only_config_and_state();
 }
 
 }  // namespace

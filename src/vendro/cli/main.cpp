@@ -33,11 +33,36 @@ const char* usage_error_kind(const CLI::ParseError& error) {
   return "参数错误";
 }
 
+// "vendro keepa" for `vendro keepa convert`: the names above `app`, for its usage line.
+std::string parent_path(const CLI::App& app) {
+  std::string path;
+  for (const CLI::App* parent = app.get_parent(); parent; parent = parent->get_parent()) {
+    path.insert(0, path.empty() ? parent->get_name() : parent->get_name() + " ");
+  }
+  return path;
+}
+
+// For a group given a word that is none of its subcommands: the word and what would do.
+std::string unknown_subcommand(const CLI::App& where) {
+  const std::vector<std::string> left = where.remaining();
+  if (left.empty() || where.get_subcommands({}).empty()) return "";
+  std::string known;
+  for (const CLI::App* sub : where.get_subcommands({})) {
+    known += (known.empty() ? "" : "、") + sub->get_name();
+  }
+  return "未知的子命令「" + left.front() + "」，可用：" + known;
+}
+
 int report_usage_error(const CLI::App& app, const CLI::ParseError& error) {
   const CLI::App* where = deepest_selected(app);
-  std::cerr << "用法错误（" << usage_error_kind(error) << "）："
-            << vendro::text::terminal_safe(error.what()) << "\n\n"
-            << where->help();
+  const std::string unknown = unknown_subcommand(*where);
+  if (!unknown.empty()) {
+    std::cerr << "用法错误：" << vendro::text::terminal_safe(unknown) << "\n\n";
+  } else {
+    std::cerr << "用法错误（" << usage_error_kind(error) << "）："
+              << vendro::text::terminal_safe(error.what()) << "\n\n";
+  }
+  std::cerr << where->help(parent_path(*where));
   return 2;
 }
 

@@ -1,13 +1,12 @@
 // `vendro shopify build|preview`: Nimbra createCustomTask payloads for Shopify variant
 // operations, built and previewed locally; nothing is submitted.
 
-#include <charconv>
 #include <cstdint>
 #include <string>
 
 #include "vendro/cli/groups.hpp"
+#include "vendro/cli/option_values.hpp"
 #include "vendro/core/error.hpp"
-#include "vendro/core/text.hpp"
 #include "vendro/shopify/task_bodysmith.hpp"
 #include "vendro/shopify/template_registry.hpp"
 
@@ -15,41 +14,27 @@ namespace vendro::cli {
 
 namespace {
 
-std::optional<std::int64_t> parse_integer(std::string_view text) {
-  std::int64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+// "--site-id": any number; a fraction is dropped toward zero.
+constexpr IntegerRules SITE_ID_RULES{.truncate_fraction = true};
+
+Json site_id_value(const std::string& text) {
+  return *parse_integer(text, SITE_ID_RULES).value;
 }
 
-// "--site-id": any JSON number (a fraction is truncated by the builder).
-Json parse_site_id(const std::string& text) {
-  Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!value.is_number()) throw InputError("--site-id 必须是数字，收到：" + text);
-  return value;
-}
-
-// "--variant-ids 1,2,3": integers separated by commas; empty text is an empty list.
-Json parse_variant_ids(const std::string& text) {
-  Json ids = Json::array();
-  if (text::strip(text).empty()) return ids;
-  std::string_view rest = text;
-  for (;;) {
-    auto comma = rest.find(',');
-    std::string piece = text::strip(rest.substr(0, comma));
-    auto id = parse_integer(piece);
-    if (!id) throw InputError("--variant-ids 必须是逗号分隔的整数，无法识别：「" + piece + "」");
-    ids.push_back(*id);
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return ids;
-}
-
-// "--product-id": an integer stays an integer, any other text stays text.
-Json parse_product_id(const std::string& text) {
-  if (auto id = parse_integer(text)) return *id;
+// "--product-id": an integer stays an integer, any other text stays text; digits beyond the
+// 64-bit range are a mistake, not text.
+Json product_id_value(const std::string& text) {
+  if (auto id = parse_integer(text).value) return *id;
   return text;
+}
+
+CLI::Validator product_id_check() {
+  return CLI::Validator(
+      [](std::string& value) {
+        ParsedInteger id = parse_integer(value);
+        return id.out_of_range ? id.error : std::string();
+      },
+      "ID");
 }
 
 Json read_json_object(const std::string& value, const std::string& option) {
@@ -91,23 +76,28 @@ void add_shopify_commands(CLI::App& app, Action& selected) {
       ->add_option("--operation", build_args->operation,
                    "操作名称（模板配置中的键，如 update_price）")
       ->required();
-  build->add_option("--site-id", build_args->site_id, "站点 ID（数字，不能为 0）")->required();
+  build->add_option("--site-id", build_args->site_id, "站点 ID（数字，不能为 0）")
+      ->required()
+      ->check(integer_check(SITE_ID_RULES));
   build
       ->add_option("--variant-ids", build_args->variant_ids,
                    "Shopify 商品变体 ID，逗号分隔的整数，如 1,2")
-      ->required();
-  build->add_option("--product-id", build_args->product_id,
-                    "Shopify 商品 ID（整数按整数传递，其他文本按文本传递；省略为 null）");
+      ->required()
+      ->check(integer_list_check());
+  build
+      ->add_option("--product-id", build_args->product_id,
+                   "Shopify 商品 ID（整数按整数传递，其他文本按文本传递；省略为 null）")
+      ->check(product_id_check());
   build->add_option("--data", build_args->data,
                     "任务表单数据（JSON 对象；" + kJsonSource + "），省略为 {}");
   build->callback([build_args, &selected] {
     selected = [args = *build_args]() -> std::optional<Json> {
       shopify::BuildRequest request{
           .operation = args.operation,
-          .site_id = parse_site_id(args.site_id),
+          .site_id = site_id_value(args.site_id),
           .data_content = args.data ? read_json_object(*args.data, "--data") : Json::object(),
-          .variant_ids = parse_variant_ids(args.variant_ids),
-          .product_id = args.product_id ? parse_product_id(*args.product_id) : Json(),
+          .variant_ids = parse_integer_list(args.variant_ids).values,
+          .product_id = args.product_id ? product_id_value(*args.product_id) : Json(),
       };
       return shopify::ShopifyTaskBodysmith{}.build(request);
     };
@@ -118,7 +108,9 @@ void add_shopify_commands(CLI::App& app, Action& selected) {
       "preview", "预览请求体（dry run）：列出操作、模板、变体和商品，不会提交任何任务。");
   preview->add_option("--operation", preview_args->operation, "操作名称（模板配置中的键）")
       ->required();
-  preview->add_option("--site-id", preview_args->site_id, "站点 ID（数字）")->required();
+  preview->add_option("--site-id", preview_args->site_id, "站点 ID（数字）")
+      ->required()
+      ->check(integer_check(SITE_ID_RULES));
   preview
       ->add_option("--payload", preview_args->payload,
                    "要预览的请求体，通常是 build 的输出（JSON 对象；" + kJsonSource + "）")
@@ -127,7 +119,7 @@ void add_shopify_commands(CLI::App& app, Action& selected) {
     selected = [args = *preview_args]() -> std::optional<Json> {
       shopify::PreviewRequest request{
           .operation = args.operation,
-          .site_id = parse_site_id(args.site_id),
+          .site_id = site_id_value(args.site_id),
           .payload = read_json_object(args.payload, "--payload"),
       };
       return shopify::ShopifyTaskBodysmith{}.preview(request);

@@ -1,6 +1,8 @@
 // `vendro sif`: Sif site codes and multi-product compare exports.
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -8,7 +10,10 @@
 #include <vector>
 
 #include "vendro/cli/groups.hpp"
+#include "vendro/cli/option_values.hpp"
+#include "vendro/core/text.hpp"
 #include "vendro/sif/compare_provider.hpp"
+#include "vendro/sif/compare_scenarios.hpp"
 #include "vendro/sif/settings.hpp"
 #include "vendro/sif/sites.hpp"
 
@@ -21,16 +26,75 @@ struct CompareArgs {
   std::string asin, site, job_id, output_dir, time_piece_type, time_piece_value, my_asin, feature,
       username, password;
   std::vector<std::string> sections;
-  std::int64_t page_num = 0, page_size = 0;
-  double timeout_seconds = 0;
+  std::optional<std::int64_t> page_num, page_size;
+  std::string timeout;
 };
+
+// "--timeout": seconds, from a millisecond to a day. Less would round to no timeout at all,
+// and NaN, infinity or more would switch it off or overflow.
+constexpr double MAX_TIMEOUT_SECONDS = 86400;
+
+std::optional<std::chrono::milliseconds> timeout_value(const std::string& text) {
+  const std::string stripped = text::strip(text);
+  double seconds = 0;
+  const auto [end, ec] =
+      std::from_chars(stripped.data(), stripped.data() + stripped.size(), seconds);
+  if (ec != std::errc() || end != stripped.data() + stripped.size() || !std::isfinite(seconds) ||
+      seconds > MAX_TIMEOUT_SECONDS) {
+    return std::nullopt;
+  }
+  const double milliseconds = std::round(seconds * 1000.0);
+  if (milliseconds < 1) return std::nullopt;
+  return std::chrono::milliseconds(static_cast<std::int64_t>(milliseconds));
+}
+
+CLI::Validator timeout_check() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        if (timeout_value(value)) return "";
+        return "须是 0.001 到 86400 之间的秒数，收到「" + value + "」";
+      },
+      "SECONDS");
+}
+
+// Every section name the module knows, with its other names: "sales（sale、销量…）、…、all".
+std::string known_sections() {
+  std::string list;
+  for (const std::string& section : sif::default_compare_sections()) {
+    std::string others;
+    for (const auto& [alias, name] : sif::compare_section_aliases()) {
+      if (name != section || alias == section) continue;
+      others += (others.empty() ? "" : "、") + alias;
+    }
+    list += section + "（" + others + "）、";
+  }
+  return list + "all";
+}
+
+// "--sections": each comma piece must name a section (exactly, or in lower case), or be "all"
+// or empty, both meaning every section. The module itself would skip unknown names silently.
+CLI::Validator sections_check() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        const sif::SectionAliases& aliases = sif::compare_section_aliases();
+        std::string_view rest = value;
+        for (;;) {
+          const std::size_t comma = rest.find(',');
+          const std::string piece = text::strip(rest.substr(0, comma));
+          const std::string lower = text::to_lower(piece);
+          if (!piece.empty() && lower != "all" && !aliases.contains(piece) &&
+              !aliases.contains(lower)) {
+            return "未知的板块「" + piece + "」，可用：" + known_sections();
+          }
+          if (comma == std::string_view::npos) return "";
+          rest.remove_prefix(comma + 1);
+        }
+      },
+      "SECTIONS");
+}
 
 std::optional<std::string> text_if(const CLI::Option* option, const std::string& value) {
   return option->count() > 0 ? std::optional<std::string>(value) : std::nullopt;
-}
-
-std::optional<std::int64_t> number_if(const CLI::Option* option, std::int64_t value) {
-  return option->count() > 0 ? std::optional<std::int64_t>(value) : std::nullopt;
 }
 
 void add_site_command(CLI::App& sif, Action& selected) {
@@ -55,11 +119,12 @@ void add_compare_command(CLI::App& sif, Action& selected) {
   auto* asin =
       cmd->add_option("--asin", args->asin, "要对比的 ASIN，英文逗号分隔，至少 2 个")->required();
   auto* site = cmd->add_option("--site", args->site, "站点编码或中文名，默认 US");
-  auto* sections = cmd->add_option(
-      "--sections", args->sections,
-      "要导出的板块，可重复、可用逗号分隔：sales(销量) traffic_words(流量词) "
-      "traffic_score(流量分) my_traffic_keywords(重点流量词) my_ad_keywords(重点广告词)，"
-      "或 all；默认全部");
+  auto* sections =
+      cmd->add_option("--sections", args->sections,
+                      "要导出的板块，可重复、可用逗号分隔：sales(销量) traffic_words(流量词) "
+                      "traffic_score(流量分) my_traffic_keywords(重点流量词) "
+                      "my_ad_keywords(重点广告词)，或 all；默认全部")
+          ->check(sections_check());
   auto* job_id = cmd->add_option("--job-id", args->job_id,
                                  "任务 ID，即运行目录名（不能含 / 或 ..）；默认自动生成");
   auto* output_dir =
@@ -68,18 +133,17 @@ void add_compare_command(CLI::App& sif, Action& selected) {
   auto* tp_type = cmd->add_option("--time-piece-type", args->time_piece_type, "时间段类型");
   auto* tp_value = cmd->add_option("--time-piece-value", args->time_piece_value, "时间段取值");
   auto* my_asin = cmd->add_option("--my-asin", args->my_asin, "我的 ASIN；默认第一个 ASIN");
-  auto* page_num =
-      cmd->add_option("--page-num", args->page_num, "页码")->check(CLI::NonNegativeNumber);
-  auto* page_size = cmd->add_option("--page-size", args->page_size,
-                                    "每页条数；不填时销量按 100、重点流量词/广告词按 10 请求")
-                        ->check(CLI::NonNegativeNumber);
+  add_integer_option(*cmd, "--page-num", args->page_num, "页码", {.min = 0});
+  add_integer_option(*cmd, "--page-size", args->page_size,
+                     "每页条数；不填时销量按 100、重点流量词/广告词按 10 请求", {.min = 0});
   auto* feature = cmd->add_option("--feature", args->feature, "功能名，原样记入结果");
   auto* username =
       cmd->add_option("--username", args->username, "本次使用的 Sif 用户名（缺省取配置）");
   auto* password = cmd->add_option("--password", args->password,
                                    "本次使用的 Sif 密码（缺省取配置；不会写入任何文件）");
-  auto* timeout = cmd->add_option("--timeout", args->timeout_seconds, "每次下载的超时秒数")
-                      ->check(CLI::PositiveNumber);
+  auto* timeout =
+      cmd->add_option("--timeout", args->timeout, "每次下载的超时秒数（0.001 到 86400，可带小数）")
+          ->check(timeout_check());
   cmd->footer(
       "示例：vendro sif compare --asin B0AAAAAAA1,B0AAAAAAA2 --site 美国站 --sections 销量,流量词\n"
       "结果以 JSON 输出；运行目录内有 params.json、raw.json、result.json 和各板块的 xlsx。\n"
@@ -97,16 +161,13 @@ void add_compare_command(CLI::App& sif, Action& selected) {
           .time_piece_type = text_if(tp_type, args->time_piece_type),
           .time_piece_value = text_if(tp_value, args->time_piece_value),
           .my_asin = text_if(my_asin, args->my_asin),
-          .page_num = number_if(page_num, args->page_num),
-          .page_size = number_if(page_size, args->page_size),
+          .page_num = args->page_num,
+          .page_size = args->page_size,
           .feature = text_if(feature, args->feature),
           .sif_username = text_if(username, args->username),
           .sif_password = text_if(password, args->password),
       };
-      if (timeout->count() > 0) {
-        request.timeout = std::chrono::milliseconds(
-            static_cast<std::int64_t>(args->timeout_seconds * 1000.0 + 0.5));
-      }
+      if (timeout->count() > 0) request.timeout = timeout_value(args->timeout);
       // What the operator asked for, as typed; the password never goes into run records.
       Json params = Json::object();
       for (const CLI::Option* option : cmd->get_options()) {

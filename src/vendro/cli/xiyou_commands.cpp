@@ -4,6 +4,7 @@
 
 #include "vendro/cli/command.hpp"
 #include "vendro/cli/groups.hpp"
+#include "vendro/cli/option_values.hpp"
 #include "vendro/xiyou/notify.hpp"
 
 namespace vendro::cli {
@@ -12,7 +13,7 @@ namespace {
 
 struct XiyouArgs {
   std::string reason;
-  std::optional<long long> status_code;
+  std::optional<std::int64_t> status_code;
   std::optional<std::string> business_code;
   std::optional<std::string> job_id;
   std::optional<std::string> expires_at;
@@ -41,7 +42,7 @@ void add_xiyou_commands(CLI::App& app, Action& selected) {
       "结果中会说明原因。");
   notify->add_option("--reason", args->reason, "提醒原因，如 jwt_expired、api_error（必填）")
       ->required();
-  notify->add_option("--status-code", args->status_code, "被拒绝的西柚请求的 HTTP 状态码");
+  add_integer_option(*notify, "--status-code", args->status_code, "被拒绝的西柚请求的 HTTP 状态码");
   notify->add_option("--business-code", args->business_code, "西柚返回的业务码，如 TokenExpired");
   notify->add_option("--job-id", args->job_id, "被阻塞的任务编号");
   notify->add_option("--expires-at", args->expires_at,
@@ -62,7 +63,7 @@ void add_xiyou_commands(CLI::App& app, Action& selected) {
       "token-invalid",
       "判断一次西柚请求的结果是否表示 token 失效（HTTP 401，或业务码 TokenInvalid、TokenExpired、"
       "TokenFreeTrialExpired），输出 true 或 false。");
-  token_invalid->add_option("--status-code", args->status_code, "HTTP 状态码");
+  add_integer_option(*token_invalid, "--status-code", args->status_code, "HTTP 状态码");
   token_invalid->add_option("--business-code", args->business_code, "业务码（区分大小写）");
   token_invalid->callback([args, &selected] {
     selected = [args]() -> std::optional<Json> {

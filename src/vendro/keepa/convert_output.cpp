@@ -21,7 +21,8 @@ bool is_dev_null(const struct stat& info) {
 
 }  // namespace
 
-FdOutput::FdOutput(int fd, std::string what) : fd_(fd), what_(std::move(what)) {
+FdOutput::FdOutput(int fd, std::string what, const StopFlag* stop)
+    : fd_(fd), what_(std::move(what)), stop_(stop) {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) return;
   if (S_ISREG(info.st_mode)) {
@@ -38,7 +39,10 @@ void FdOutput::write(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
     if (written < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        if (stop_ && stop_->load() != 0) throw KeepaInterrupted("写出到" + what_ + "时被信号中断");
+        continue;
+      }
       throw FileError("无法写出到" + what_ + "（" + std::strerror(errno) + "）");
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));

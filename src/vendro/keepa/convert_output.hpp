@@ -4,10 +4,20 @@
 // proceeds (see stream_convert.hpp). Not thread-safe; one converter writes to one destination.
 
 #include <sys/types.h>
+
+#include <atomic>
 #include <string>
 #include <string_view>
 
+#include "vendro/core/error.hpp"
+
 namespace vendro::keepa {
+
+// Set to a non-zero value (e.g. a signal's number, from its handler) to stop a conversion early.
+using StopFlag = std::atomic<int>;
+
+// A conversion stopped because its StopFlag was set; a rewindable output has been rewound.
+VENDRO_DEFINE_ERROR(KeepaInterrupted, Error, "INTERRUPTED");
 
 class ConvertOutput {
  public:
@@ -35,11 +45,12 @@ class StringOutput final : public ConvertOutput {
 
 // Writes to an open file descriptor, which the caller keeps open and owns. A regular file can
 // be rewound (truncated back to where writing began, also when opened with O_APPEND), and so can
-// /dev/null; pipes, terminals and sockets cannot. Writes block; interrupted writes are resumed.
+// /dev/null; pipes, terminals and sockets cannot. Writes block; interrupted writes are resumed
+// unless `stop` is set, when write() throws KeepaInterrupted.
 class FdOutput final : public ConvertOutput {
  public:
   // `what` names the destination in error messages (e.g. "标准输出").
-  FdOutput(int fd, std::string what);
+  FdOutput(int fd, std::string what, const StopFlag* stop = nullptr);
   void write(std::string_view bytes) override;
   bool can_rewind() const override { return rewindable_; }
   void rewind() override;
@@ -47,6 +58,7 @@ class FdOutput final : public ConvertOutput {
  private:
   int fd_;
   std::string what_;
+  const StopFlag* stop_;
   bool rewindable_ = false;
   bool regular_file_ = false;
   off_t start_ = 0;

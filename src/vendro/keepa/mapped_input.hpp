@@ -4,15 +4,21 @@
 // has moved past (release_block), and reading them again (a second pass) brings them back from
 // the page cache. Not thread-safe; the converter uses it from one thread at a time.
 //
-// The bytes are the file as it is while mapped. Truncating the file during a conversion makes
-// the reads past its new end fail with SIGBUS, as with any mapped file.
+// The bytes are the file as it is while mapped. When another program truncates the file
+// meanwhile, the pages past its new end read as zero bytes instead of raising SIGBUS (see
+// mapping_guard.hpp), and check_intact() reports it.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vendro::keepa {
+
+namespace detail {
+class MappingGuard;
+}
 
 class MappedInput {
  public:
@@ -36,12 +42,20 @@ class MappedInput {
   // not to need it soon. Never fails: the release is only advice to the kernel.
   void release_block(const char* block_end) const;
 
+  // Throws vendro::FileError naming the input when the file is now shorter than when it was
+  // mapped, or a read already met a page it no longer holds: what was read is not the file.
+  void check_intact() const;
+
  private:
-  MappedInput(char* base, std::size_t length, std::size_t skip);
+  MappedInput(char* base, std::size_t length, std::size_t skip, int fd, std::string what);
 
   char* base_ = nullptr;  // of the mapping; null for an empty file
   std::size_t length_ = 0;
   std::string_view view_;
+  int fd_ = -1;               // our own descriptor of the file, to see its size later
+  long long mapped_end_ = 0;  // the file's size when mapped
+  std::string what_;
+  std::unique_ptr<detail::MappingGuard> guard_;
 };
 
 }  // namespace vendro::keepa

@@ -46,6 +46,7 @@ class RecordingHandler final {
     return listening;
   }
   const std::string& error() const { return error_; }
+  void set_error(std::string error) { error_ = std::move(error); }
 
  private:
   bool add(const ParseEvent& event) {

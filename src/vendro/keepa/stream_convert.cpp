@@ -1,6 +1,7 @@
 #include "vendro/keepa/stream_convert.hpp"
 
 #include <algorithm>
+#include <list>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -28,11 +29,16 @@ constexpr std::size_t BACKGROUND_PARSE_FROM = 256 << 10;
 constexpr std::string_view CSV_KEY = "csv";
 constexpr std::string_view CSV_ADDED_KEY = "csvUnixSeconds";
 
+// The text of a held member as pieces in order. A held object that closes inside it moves its
+// members' pieces in rather than copying them, so text held at many levels at once is still
+// written once: time stays linear in the output whatever the nesting.
+using HeldText = std::list<TextBuffer>;
+
 // A member of an object whose output is held back: its name, its value's text and the members
 // it adds, each as (name, value text).
 struct HeldMember {
   std::string key;
-  TextBuffer text;
+  HeldText text;
   std::vector<std::pair<std::string, TextBuffer>> added;
 };
 
@@ -46,19 +52,21 @@ struct Frame {
   std::string key;                        // the name of the member being read
   std::unordered_set<std::string> names;  // every name assigned so far, input and added
   std::vector<HeldMember> members;        // held objects only
-  TextBuffer* out_before = nullptr;       // where this container's text goes
+  HeldText* sink_before = nullptr;        // where this container's text goes; null: the output
 };
 
 class ConvertHandler final {
  public:
   // `output` null: only check the input and record collisions. `held_ordinals`: sorted ordinals
-  // of the objects whose members must be held back.
-  ConvertHandler(ConvertOutput* output, std::vector<std::size_t> held_ordinals)
-      : output_(output), held_ordinals_(std::move(held_ordinals)) {}
+  // of the objects whose members must be held back. `stop`: see convert_stream.
+  ConvertHandler(ConvertOutput* output, std::vector<std::size_t> held_ordinals,
+                 const StopFlag* stop)
+      : output_(output), held_ordinals_(std::move(held_ordinals)), stop_(stop) {}
 
   // The ordinals of the objects in which a name repeated.
   std::vector<std::size_t> take_collisions() { return std::move(collisions_); }
   const std::string& error() const { return error_; }
+  void set_error(std::string error) { error_ = std::move(error); }
 
   void finish() {
     if (output_ && !main_.empty()) output_->write(main_.view());
@@ -125,6 +133,7 @@ class ConvertHandler final {
     Frame& frame = push(true);
     frame.ordinal = ordinal;
     frame.held = held;
+    maybe_flush();
     return true;
   }
 
@@ -134,8 +143,9 @@ class ConvertHandler final {
     frame.key = name;
     note_name(frame, name);
     if (frame.held) {
-      frame.members.push_back({.key = std::string(name)});
-      out_ = &frame.members.back().text;
+      HeldMember& member = frame.members.emplace_back(HeldMember{.key = std::string(name)});
+      sink_ = &member.text;
+      out_ = &sink_->emplace_back();
     } else if (output_) {
       append_line(*out_, frame.count == 0, depth_);
       append_string(*out_, name);
@@ -148,8 +158,10 @@ class ConvertHandler final {
   bool end_object() {
     Frame& frame = top();
     if (frame.held) {
-      out_ = frame.out_before;
+      sink_ = frame.sink_before;
+      out_ = sink_ ? &sink_->back() : &main_;
       write_held_object(frame);
+      out_ = sink_ ? &sink_->back() : &main_;
     } else {
       close_container(frame, '}');
     }
@@ -168,6 +180,7 @@ class ConvertHandler final {
     if (csv_value || capturing()) token = capture_.start_array();
     push(false);
     if (csv_value) open_csv_.push_back({.depth = depth_, .token = token});
+    maybe_flush();
     return true;
   }
 
@@ -198,6 +211,10 @@ class ConvertHandler final {
   Frame& top() { return *frames_[depth_ - 1]; }
 
   Frame& push(bool is_object) {
+    if (depth_ == MAX_NESTING_DEPTH) {
+      throw KeepaTooDeepError("Keepa 数据的数组和对象嵌套超过 " +
+                              std::to_string(MAX_NESTING_DEPTH) + " 层，无法转换");
+    }
     if (depth_ == frames_.size()) frames_.push_back(std::make_unique<Frame>());
     Frame& frame = *frames_[depth_++];
     frame.is_object = is_object;
@@ -211,7 +228,7 @@ class ConvertHandler final {
       frame.names.clear();
     }
     frame.members.clear();
-    frame.out_before = out_;
+    frame.sink_before = sink_;
     return frame;
   }
   void pop() {
@@ -285,11 +302,11 @@ class ConvertHandler final {
   }
 
   // A held object in tree order: a repeated input name keeps its first position and takes its
-  // last member; then every assignment, input or added, does the same.
+  // last member; then every assignment, input or added, does the same. Its text goes to sink_.
   void write_held_object(Frame& frame) {
     std::unordered_map<std::string_view, std::size_t> input_slot;
-    std::vector<const HeldMember*> input_members;
-    for (const HeldMember& member : frame.members) {
+    std::vector<HeldMember*> input_members;
+    for (HeldMember& member : frame.members) {
       auto [it, inserted] = input_slot.emplace(member.key, input_members.size());
       if (inserted) {
         input_members.push_back(&member);
@@ -297,41 +314,62 @@ class ConvertHandler final {
         input_members[it->second] = &member;
       }
     }
+    // Each value is an input member's text or an added member's.
+    struct Value {
+      HeldText* held = nullptr;
+      const TextBuffer* added = nullptr;
+    };
     std::unordered_map<std::string_view, std::size_t> output_slot;
-    std::vector<std::pair<std::string_view, const TextBuffer*>> output_members;
-    auto assign = [&](std::string_view name, const TextBuffer& text) {
+    std::vector<std::pair<std::string_view, Value>> output_members;
+    auto assign = [&](std::string_view name, Value value) {
       auto [it, inserted] = output_slot.emplace(name, output_members.size());
       if (inserted) {
-        output_members.emplace_back(name, &text);
+        output_members.emplace_back(name, value);
       } else {
-        output_members[it->second].second = &text;
+        output_members[it->second].second = value;
       }
     };
-    for (const HeldMember* member : input_members) {
-      assign(member->key, member->text);
-      for (const auto& [name, text] : member->added) assign(name, text);
+    for (HeldMember* member : input_members) {
+      assign(member->key, {.held = &member->text});
+      for (const auto& [name, text] : member->added) assign(name, {.added = &text});
     }
     if (!output_) return;
-    TextBuffer& out = *out_;
     if (output_members.empty()) {
-      out.append("{}");
+      out_->append("{}");
       return;
     }
-    out.append('{');
+    out_->append('{');
     bool first = true;
-    for (const auto& [name, text] : output_members) {
-      append_line(out, first, depth_);
+    for (const auto& [name, value] : output_members) {
+      append_line(*out_, first, depth_);
       first = false;
-      append_string(out, name);
-      out.append(": ");
-      out.append(text->view());
+      append_string(*out_, name);
+      out_->append(": ");
+      if (value.added) {
+        out_->append(value.added->view());
+      } else if (sink_) {
+        sink_->splice(sink_->end(), *value.held);
+        out_ = &sink_->emplace_back();
+      } else {
+        for (const TextBuffer& piece : *value.held) {
+          main_.append(piece.view());
+          flush_if_full();
+        }
+      }
     }
-    append_line(out, true, depth_ - 1);
-    out.append('}');
+    append_line(*out_, true, depth_ - 1);
+    out_->append('}');
   }
 
+  // Between events: stop when asked to, and write out the buffer once it is full.
   void maybe_flush() {
-    if (output_ && out_ == &main_ && main_.size() >= FLUSH_AT) {
+    if (stop_ && stop_->load(std::memory_order_relaxed) != 0) {
+      throw KeepaInterrupted("Keepa 数据转换被信号中断");
+    }
+    if (out_ == &main_) flush_if_full();
+  }
+  void flush_if_full() {
+    if (output_ && main_.size() >= FLUSH_AT) {
       output_->write(main_.view());
       main_.clear();
     }
@@ -339,6 +377,7 @@ class ConvertHandler final {
 
   ConvertOutput* output_;
   std::vector<std::size_t> held_ordinals_;
+  const StopFlag* stop_;
   std::size_t next_held_ = 0;
   std::size_t next_ordinal_ = 0;
   std::vector<std::size_t> collisions_;
@@ -352,7 +391,9 @@ class ConvertHandler final {
   };
   std::vector<OpenCsv> open_csv_;
   TextBuffer main_;
+  // Where text goes now: main_, or the last piece of sink_, the held member being read.
   TextBuffer* out_ = &main_;
+  HeldText* sink_ = nullptr;
   std::string error_;
 };
 
@@ -360,8 +401,8 @@ class ConvertHandler final {
 // writes a large input parses on a second thread meanwhile (parse_pipeline.hpp); a checking pass
 // has too little else to do for that to pay.
 std::vector<std::size_t> run_pass(const detail::ParseInput& input, ConvertOutput* output,
-                                  std::vector<std::size_t> held_ordinals) {
-  ConvertHandler handler(output, std::move(held_ordinals));
+                                  std::vector<std::size_t> held_ordinals, const StopFlag* stop) {
+  ConvertHandler handler(output, std::move(held_ordinals), stop);
   std::string error;
   if (output && input.bytes.size() >= BACKGROUND_PARSE_FROM) {
     error = detail::parse_in_background(
@@ -377,17 +418,17 @@ std::vector<std::size_t> run_pass(const detail::ParseInput& input, ConvertOutput
 }
 
 // Both passes over `input` as the header describes.
-void convert(const detail::ParseInput& input, ConvertOutput& output) {
+void convert(const detail::ParseInput& input, ConvertOutput& output, const StopFlag* stop) {
   std::vector<std::size_t> collisions;
   try {
     if (output.can_rewind()) {
-      collisions = run_pass(input, &output, {});
+      collisions = run_pass(input, &output, {}, stop);
       if (collisions.empty()) return;
       output.rewind();
     } else {
-      collisions = run_pass(input, nullptr, {});
+      collisions = run_pass(input, nullptr, {}, stop);
     }
-    run_pass(input, &output, std::move(collisions));
+    run_pass(input, &output, std::move(collisions), stop);
   } catch (...) {
     if (output.can_rewind()) output.rewind();
     throw;
@@ -396,12 +437,24 @@ void convert(const detail::ParseInput& input, ConvertOutput& output) {
 
 }  // namespace
 
-void convert_stream(std::string_view input, ConvertOutput& output) {
-  convert({.bytes = input}, output);
+void convert_stream(std::string_view input, ConvertOutput& output, const StopFlag* stop) {
+  convert({.bytes = input}, output, stop);
 }
 
-void convert_stream(const MappedInput& input, ConvertOutput& output) {
-  convert({.bytes = input.view(), .file = &input}, output);
+void convert_stream(const MappedInput& input, ConvertOutput& output, const StopFlag* stop) {
+  try {
+    convert({.bytes = input.view(), .file = &input}, output, stop);
+  } catch (const KeepaJsonError&) {
+    // What the parser found wrong may be the zeros read where the file was cut off.
+    input.check_intact();
+    throw;
+  }
+  try {
+    input.check_intact();
+  } catch (...) {
+    if (output.can_rewind()) output.rewind();
+    throw;
+  }
 }
 
 std::string convert_to_string(std::string_view input) {

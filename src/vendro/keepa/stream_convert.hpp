@@ -29,9 +29,13 @@
 // (all of the output when the outermost object collides); plus the input. Input in a string is
 // the caller's and stays whole. A mapped file (mapped_input.hpp) stays resident only about one
 // release block behind the parse position: each pass hands back the blocks it has moved past,
-// and a second pass reads them back from the page cache. No recursion, so any nesting depth is
-// fine; note that pretty output grows with the square of the depth.
+// and a second pass reads them back from the page cache. Held members nested in held members
+// are moved up, never copied, so time stays linear in the size of the output.
+//
+// Nesting: no recursion, but pretty output grows with the square of the depth, so arrays and
+// objects nested deeper than MAX_NESTING_DEPTH are refused (Keepa payloads nest a few levels).
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -41,16 +45,26 @@
 
 namespace vendro::keepa {
 
-// The input is not valid JSON (syntax, invalid UTF-8, a number too large for a double). The
-// Chinese message carries the parser's description with the position.
+// The input is not valid JSON (syntax, invalid UTF-8, a number too large for a double, anything
+// but white space after the value). The Chinese message carries the parser's description with
+// the position.
 VENDRO_DEFINE_ERROR(KeepaJsonError, InputError, "INVALID_JSON");
 
+// The deepest nesting of arrays and objects that is converted.
+inline constexpr std::size_t MAX_NESTING_DEPTH = 512;
+// The input nests arrays and objects deeper than MAX_NESTING_DEPTH.
+VENDRO_DEFINE_ERROR(KeepaTooDeepError, KeepaJsonError, "JSON_TOO_DEEP");
+
 // Writes the converted, pretty-printed document of `input` to `output` (no trailing newline).
-// Throws KeepaJsonError for invalid input and whatever `output` throws; in both cases a
-// rewindable output is rewound, and a non-rewindable one has received nothing for invalid input.
-void convert_stream(std::string_view input, ConvertOutput& output);
-// The same for a mapped file, releasing the input as it goes. Blocks on the file's pages.
-void convert_stream(const MappedInput& input, ConvertOutput& output);
+// Throws KeepaJsonError for invalid input, KeepaInterrupted once `stop` (when given) is set, and
+// whatever `output` throws; in each case a rewindable output is rewound, and a non-rewindable
+// one has received nothing for invalid input. `stop` is read between parser events.
+void convert_stream(std::string_view input, ConvertOutput& output, const StopFlag* stop = nullptr);
+// The same for a mapped file, releasing the input as it goes. Blocks on the file's pages. When
+// the file shrinks meanwhile (another program truncates it), throws FileError instead of what
+// the cut-off input would give, also when the conversion got through (MappedInput::check_intact).
+void convert_stream(const MappedInput& input, ConvertOutput& output,
+                    const StopFlag* stop = nullptr);
 
 // convert_stream into a new string.
 std::string convert_to_string(std::string_view input);

@@ -50,6 +50,16 @@ bool is_accepted_business_code(const Json& code) {
   return false;
 }
 
+// The public flag as the service understands it, "0" or "1" (white space around is dropped).
+// `source` names where the value came from in the error for anything else.
+std::string checked_public_flag(const std::string& value, const std::string& source) {
+  std::string flag = text::strip(value);
+  if (flag != "0" && flag != "1") {
+    throw FileUploadError(source + " 只能是 0（不公开）或 1（公开），收到：「" + value + "」");
+  }
+  return flag;
+}
+
 // Fails early with a clear message when the file exists but cannot be read (a directory, no
 // permission), instead of a transport error halfway through the request.
 void check_readable(const std::filesystem::path& path) {
@@ -71,7 +81,8 @@ FileUploadClient::FileUploadClient(Options options)
     : endpoint_(setting(options.endpoint, ENV_FILE_UPLOAD_ENDPOINT, DEFAULT_ENDPOINT)),
       file_field_(setting(options.file_field, ENV_FILE_UPLOAD_FIELD, DEFAULT_FILE_FIELD)),
       folder_(setting(options.folder, ENV_FILE_UPLOAD_FOLDER, DEFAULT_FOLDER)),
-      public_(setting(options.public_, ENV_FILE_UPLOAD_PUBLIC, DEFAULT_PUBLIC)),
+      public_(checked_public_flag(setting(options.public_, ENV_FILE_UPLOAD_PUBLIC, DEFAULT_PUBLIC),
+                                  options.public_.empty() ? ENV_FILE_UPLOAD_PUBLIC : "public")),
       auth_client_(options.auth_client.value_or(AuthClient())),
       jwt_(std::move(options.jwt)),
       session_id_(std::move(options.session_id)),
@@ -117,8 +128,10 @@ FileUploadResult FileUploadClient::upload(const std::filesystem::path& path,
                         .max_response_bytes = UPLOAD_ANSWER_LIMIT};
   request.parts.push_back(
       {.name = "folder", .value = options.folder.empty() ? folder_ : options.folder});
-  request.parts.push_back(
-      {.name = "public", .value = options.public_.empty() ? public_ : options.public_});
+  request.parts.push_back({.name = "public",
+                           .value = options.public_.empty()
+                                        ? public_
+                                        : checked_public_flag(options.public_, "public")});
   request.parts.push_back({.name = "purpose", .value = options.purpose});
   if (truthy(options.metadata)) {
     request.parts.push_back({.name = "metadata", .value = to_compact_json(options.metadata)});

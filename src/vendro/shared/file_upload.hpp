@@ -71,7 +71,8 @@ struct FileUploadResult {
 class FileUploadClient {
  public:
   // Every member is optional; an empty one falls back to its environment variable (read once,
-  // at construction), then to its default.
+  // at construction), then to its default. Throws FileUploadError when the public flag, given
+  // or from VENDRO_FILE_UPLOAD_PUBLIC, is not "0" or "1".
   struct Options {
     std::string endpoint;  // absolute URL, or a path below the OPS base URL
     std::string file_field;
@@ -86,7 +87,7 @@ class FileUploadClient {
   struct UploadOptions {
     std::string purpose;      // required
     std::string folder;       // empty: the client's folder
-    std::string public_;      // empty: the client's public flag
+    std::string public_;      // empty: the client's public flag; else "0" or "1"
     Json metadata = nullptr;  // a JSON object; empty or null sends no "metadata" part
   };
 
@@ -101,11 +102,12 @@ class FileUploadClient {
   bool enabled() const { return !endpoint_.empty(); }
 
   // 上传文件并返回远端下载链接。`path` is taken as given (no "~" expansion). Throws
-  // FileUploadError (no endpoint, no such file), FileError (the file cannot be read),
-  // FileUploadHttpError / FileUploadBusinessError / FileUploadBadJsonError for the answer,
-  // OpsAuthError from the session exchange, and http::TransportError / TimeoutError when the
-  // service cannot be reached, or the transfer makes no progress for the timeout (DEFAULT_TIMEOUT),
-  // or the answer is larger than UPLOAD_ANSWER_LIMIT.
+  // FileUploadError (no endpoint, no such file, a public flag other than "0" or "1"), FileError
+  // (the file cannot be read), FileUploadHttpError / FileUploadBusinessError /
+  // FileUploadBadJsonError for the answer, OpsAuthError from the session exchange, and
+  // http::TransportError / TimeoutError when the service cannot be reached, or the transfer
+  // makes no progress for the timeout (DEFAULT_TIMEOUT), or the answer is larger than
+  // UPLOAD_ANSWER_LIMIT.
   FileUploadResult upload(const std::filesystem::path& path, const UploadOptions& options) const;
 
   // Headers and cookies for a request to backend `alias`: a session id (with the stored jwt or a

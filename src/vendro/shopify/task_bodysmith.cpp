@@ -61,16 +61,17 @@ Json to_site_id(const Json& value) {
   return static_cast<std::int64_t>(number);
 }
 
-void require_variant_ids(const Json& value) {
-  if (!value.is_array()) wrong_type("variant_ids", "整数列表", value);
+// What build() accepts, so that preview() accepts no payload that build() could not make.
+void require_variant_ids(const Json& value, const std::string& name) {
+  if (!value.is_array()) wrong_type(name, "整数列表", value);
   for (const Json& id : value) {
-    if (!id.is_number_integer()) wrong_type("variant_ids 的元素", "整数", id);
+    if (!id.is_number_integer()) wrong_type(name + " 的元素", "整数", id);
   }
 }
 
-void require_product_id(const Json& value) {
+void require_product_id(const Json& value, const std::string& name) {
   if (!value.is_null() && !value.is_number_integer() && !value.is_string()) {
-    wrong_type("product_id", "整数、文本或空值", value);
+    wrong_type(name, "整数、文本或空值", value);
   }
 }
 
@@ -89,8 +90,8 @@ Json ShopifyTaskBodysmith::build(const BuildRequest& request) const {
   const std::string& operation = require_text(request.operation, "operation");
   const Json site_id = to_site_id(request.site_id);
   require_object(request.data_content, "data_content");
-  require_variant_ids(request.variant_ids);
-  require_product_id(request.product_id);
+  require_variant_ids(request.variant_ids, "variant_ids");
+  require_product_id(request.product_id, "product_id");
 
   if (is_zero(site_id)) throw ShopifyParamsError("site_id 不能为空");
   if (request.variant_ids.empty()) throw ShopifyParamsError("shopify_product_variant_id 不能为空");
@@ -154,11 +155,12 @@ Json ShopifyTaskBodysmith::preview(const PreviewRequest& request) const {
   Json variant_ids = Json::array();
   if (auto it = task_content.find("shopify_product_variant_id");
       it != task_content.end() && truthy(*it)) {
-    if (!it->is_array()) wrong_type("payload.task_content.shopify_product_variant_id", "列表", *it);
+    require_variant_ids(*it, "payload.task_content.shopify_product_variant_id");
     variant_ids = *it;
   }
   Json product_id;
   if (auto it = task_content.find("shopify_product_id"); it != task_content.end()) {
+    require_product_id(*it, "payload.task_content.shopify_product_id");
     product_id = *it;
   }
 

@@ -44,8 +44,10 @@ class ShopifyTaskBodysmith {
   // The dry-run preview of `payload`: dry_run, will_submit, submit_target, direct_shopify_api,
   // operation, operate_method, template_id, site_id, variant_count, variant_ids, product_id and
   // the payload itself, unchanged. A payload without "task_content" previews as zero variants
-  // and a null product. Throws ShopifyArgumentError for wrong types (including a "task_content"
-  // that is not an object or a variant member that is not a list), then the registry's errors.
+  // and a null product. Throws ShopifyArgumentError for wrong types, then the registry's errors.
+  // The variants and the product are checked as build() checks its own: a "task_content" that
+  // is not an object, variants that are not a list of integers, or a product that is not an
+  // integer, text or null are refused.
   Json preview(const PreviewRequest& request) const;
 };
 

@@ -1,7 +1,10 @@
 #include "vendro/sif/common.hpp"
 
+#include <climits>
+
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
@@ -21,6 +24,10 @@ void check_job_id(std::string_view job_id) {
   bool unsafe = job_id.empty() || job_id == "." || job_id == ".." ||
                 job_id.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos ||
                 fs::path(job_id).is_absolute();
+  if (job_id.size() > NAME_MAX) {
+    throw InputError("任务 ID 太长：" + std::to_string(job_id.size()) + " 字节，用作目录名最多 " +
+                     std::to_string(NAME_MAX) + " 字节。");
+  }
   if (unsafe) {
     throw InputError("任务 ID 不能用作运行目录名：\"" + std::string(job_id) +
                      "\"。任务 ID 不能为空、\".\" 或 \"..\"，也不能包含路径分隔符（/ 或 \\）"
@@ -33,8 +40,14 @@ fs::path resolve_root_dir(const std::optional<std::string>& output_dir,
   check_job_id(job_id);
   fs::path base =
       output_dir && !output_dir->empty() ? expand_home(*output_dir) : default_output_dir;
-  if (!base.is_absolute()) base = fs::current_path() / base;
-  return fs::weakly_canonical(base) / fs::path(job_id);
+  try {
+    if (!base.is_absolute()) base = fs::current_path() / base;
+    return fs::weakly_canonical(base) / fs::path(job_id);
+  } catch (const fs::filesystem_error& e) {
+    // A symbolic-link loop, a name too long, no permission: the operator's directory, not a bug.
+    std::throw_with_nested(FileError("输出目录不可用：" + base.string() + "（" +
+                                     std::strerror(e.code().value()) + "）"));
+  }
 }
 
 void write_json(const fs::path& path, const Json& payload) {

@@ -22,14 +22,16 @@ using SectionAliases = std::map<std::string, std::string, std::less<>>;
 std::int64_t timestamp_ms();
 
 // Throws vendro::InputError (Chinese message) unless `job_id` names exactly one directory inside
-// the output directory: it must not be empty, ".", "..", absolute, or hold "/", "\" or NUL.
+// the output directory: it must not be empty, ".", "..", absolute, hold "/", "\" or NUL, or be
+// longer than a file name may be (NAME_MAX bytes).
 void check_job_id(std::string_view job_id);
 
 // The run directory: `output_dir` when present and not empty (a leading "~" means the home
 // directory), else `default_output_dir` as given; made absolute against the current directory,
 // canonicalised (symlinks, "." and ".." resolved; need not exist yet), then `job_id` appended.
-// The job id is checked first (check_job_id). Nothing is created on disk. Filesystem errors
-// propagate as std::filesystem::filesystem_error.
+// The job id is checked first (check_job_id). Nothing is created on disk. A directory that
+// cannot be resolved (a symbolic-link loop, a name too long, no permission) throws FileError
+// with the std::filesystem::filesystem_error as its cause.
 std::filesystem::path resolve_root_dir(const std::optional<std::string>& output_dir,
                                        const std::filesystem::path& default_output_dir,
                                        std::string_view job_id);

@@ -48,7 +48,8 @@ const std::string* lookup(const std::string& alias) {
 }  // namespace
 
 std::string normalize_site(std::optional<std::string_view> value) {
-  std::string code = text::strip(value && !value->empty() ? *value : std::string_view("US"));
+  std::string code = text::strip(value.value_or(""));
+  if (code.empty()) code = "US";
   if (const std::string* found = lookup(code)) return *found;
   if (const std::string* found = lookup(text::to_upper(code))) return *found;
   std::string supported;

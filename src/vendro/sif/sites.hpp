@@ -20,7 +20,8 @@ const std::vector<std::pair<std::string, std::string>>& site_aliases();
 // The distinct site codes, sorted: "AE", "AU", ..., "US".
 std::vector<std::string> supported_site_codes();
 
-// The Sif site code for `value`. Absent or empty means "US". Surrounding white space is ignored;
+// The Sif site code for `value`. Absent, empty or blank means "US". Surrounding white space is
+// ignored;
 // the alias is looked up as given, then upper-cased (so "us" and "Usa" work, while Chinese names
 // must match exactly). Throws SifSiteNotSupportedError naming the value as given and the codes
 // that are supported.

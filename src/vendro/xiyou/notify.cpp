@@ -3,6 +3,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <optional>
 
 #include "vendro/core/http_client.hpp"
 #include "vendro/core/text.hpp"
@@ -55,10 +56,15 @@ Json notify_token_required(const NotifyOptions& options) {
   if (!config.enabled()) return failed("not_configured");
 
   std::string key = dedupe_key(options.reason, options.status_code, options.business_code);
-  if (!options.force && is_deduped(config, key)) {
-    Json result = failed("deduped");
-    result["dedupe_key"] = key;
-    return result;
+  // Check, send and record under one lock, so that concurrent runs send one alert.
+  std::optional<StateLock> lock;
+  if (!options.force) {
+    lock.emplace(config.state_path());
+    if (is_deduped(config, key)) {
+      Json result = failed("deduped");
+      result["dedupe_key"] = key;
+      return result;
+    }
   }
   std::optional<std::string> expires_at = options.expires_at;
   if (!expires_at || expires_at->empty()) expires_at = current_expires_at(settings);
@@ -70,8 +76,15 @@ Json notify_token_required(const NotifyOptions& options) {
                                              .job_id = options.job_id});
   Json result = send_wecom(config, payload, options.http_post);
   if (!result.value("sent", false)) return result;
-  if (!options.force) mark_notified(config, key);
-  return {{"sent", true}, {"dedupe_key", key}};
+  result = {{"sent", true}, {"dedupe_key", key}};
+  if (options.force) return result;
+  try {
+    mark_notified(config, key);
+  } catch (const std::exception& error) {
+    // The message is out: saying otherwise would have the caller send it again.
+    result["state_error"] = error.what();
+  }
+  return result;
 }
 
 bool is_token_invalid_signal(std::optional<long long> status_code, const Json& business_code) {
@@ -99,8 +112,6 @@ bool is_deduped(const XiyouNotifyConfig& config, const std::string& key) {
 }
 
 void mark_notified(const XiyouNotifyConfig& config, const std::string& key) {
-  // Under the lock, so that an alert with another key written at the same moment is kept.
-  StateLock lock(config.state_path());
   Json state = read_state(config.state_path());
   state[key] = unix_now();
   write_state(config.state_path(), state);

@@ -4,10 +4,11 @@
 // (企业微信) group robot of the alert configuration so that somebody enters a new token, and stay
 // quiet about the same alert for the configured window.
 //
-// Blocking: an alert blocks for at most WECOM_TIMEOUT while posting. Nothing is kept in memory
+// Blocking: an alert blocks for at most WECOM_TIMEOUT while posting, plus the wait for other
+// processes alerting at the same time (at most STATE_LOCK_WAIT). Nothing is kept in memory
 // between calls; the configuration and the state file are read afresh every time. Safe to call
-// from several threads and processes at once (see state_file.hpp); two alerts raised at the same
-// moment may both be sent.
+// from several threads and processes at once (see state_file.hpp): the same alert raised by many
+// at the same moment is sent once.
 
 #include <chrono>
 #include <functional>
@@ -61,8 +62,10 @@ struct NotifyOptions {
 //   {"sent": false, "reason": "wecom_error", "errcode": E, "errmsg": M}
 //   {"sent": false, "reason": "send_failed", "error": message}
 //   {"sent": true, "dedupe_key": K}
+//   {"sent": true, "dedupe_key": K, "state_error": message}   (sent, but not recorded)
 // A failed send never throws and leaves the state file untouched. Configuration errors (unreadable
-// file, malformed YAML) and a failed state write after a successful send throw.
+// file, malformed YAML) and state that cannot be read or locked before the send throw. Without
+// `force`, the check, the send and the record happen under StateLock.
 Json notify_token_required(const NotifyOptions& options);
 
 // True when `status_code` is 401, or the text form of a truthy `business_code` is exactly one of
@@ -75,10 +78,11 @@ std::string dedupe_key(const std::string& reason, std::optional<long long> statu
                        const Json& business_code);
 
 // True when the state holds a numeric entry for `key` younger than the quiet window (an entry in
-// the future counts as recent).
+// the future counts as recent). Call it under StateLock when its answer decides a send.
 bool is_deduped(const XiyouNotifyConfig& config, const std::string& key);
 
-// Records now as the last alert time of `key`, keeping every other entry.
+// Records now as the last alert time of `key`, keeping every other entry. Call it under
+// StateLock, so that entries written by others meanwhile are kept.
 void mark_notified(const XiyouNotifyConfig& config, const std::string& key);
 
 struct AlertDetails {
