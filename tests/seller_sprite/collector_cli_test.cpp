@@ -353,7 +353,8 @@ TEST(SellerSpriteReliability, SignalsCloseTheBrowserAndTheProfileStaysUsable) {
 
 TEST(SellerSpriteReliability, ASecondCollectionOnTheProfileFailsAtOnce) {
   SiteSession session;
-  session.mode("login=open&slow=keyword_mining:6000");
+  // Slow enough to be still running when the second starts, quick enough for the answer wait.
+  session.mode("login=open&slow=keyword_mining:2000");
   CliProcess first(session.command(
       {"collect", "--headless", "--keyword", "x", "--run-dir", session.run_dir("1").string()}));
   ASSERT_TRUE(wait_for_hit(session, "keyword_mining", 0, 60));
@@ -397,7 +398,11 @@ TEST(SellerSpriteReliability, ADyingBrowserOrSiteEndsTheCommandWithAClearError) 
 
 TEST(SellerSpriteCli, RefusesBadOptionsAndManagesTheAccount) {
   SiteSession session;
-  EXPECT_EQ(session.run({"collect", "--timeout", "0"}).exit_code, 2);
+  for (const char* timeout : {"0", "nan", "inf", "1e9", "x"}) {
+    EXPECT_EQ(session.run({"collect", "--timeout", timeout}).exit_code, 2) << timeout;
+  }
+  EXPECT_EQ(session.run({"collect", "--trend-limit", "99999999999999999999"}).exit_code, 2);
+  EXPECT_EQ(session.run({"collect", "--phrase-count", "-1"}).exit_code, 2);
   EXPECT_EQ(session.run({"collect", "--headless", "--headed"}).exit_code, 2);
   EXPECT_EQ(session.run({"reverse"}).exit_code, 2);  // --asin is required
   EXPECT_EQ(session.run({"mining", "--phrase-count", "3"}).exit_code, 2);

@@ -19,6 +19,7 @@
 #include "vendro/browser/blocking.hpp"
 #include "vendro/cli/command.hpp"
 #include "vendro/cli/groups.hpp"
+#include "vendro/cli/option_values.hpp"
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
 #include "vendro/core/files.hpp"
@@ -34,6 +35,8 @@ namespace ss = seller_sprite;
 
 constexpr const char* OUTPUT_DIR_ENV = "VENDRO_SELLERSPRITE_OUTPUT_DIR";
 constexpr double MAX_TIMEOUT_SECONDS = 3600;
+constexpr std::int64_t MAX_PHRASE_COUNT = 100;
+constexpr std::int64_t MAX_TREND_LIMIT = 1000;
 // A result with error entries (captcha, no login, missing answers) or a login that did not
 // happen exits with this status, so that scripts notice without reading the JSON.
 constexpr int INCOMPLETE_STATUS = 3;
@@ -50,8 +53,8 @@ struct Args {
   std::string keyword;
   std::string site = "us";
   std::string period = "30d";
-  long long phrase_count = 1;
-  long long trend_limit = 0;
+  std::optional<std::int64_t> phrase_count;
+  std::optional<std::int64_t> trend_limit;
   std::string trend_tabs = "all";
   std::string asin;
   std::string url;
@@ -70,6 +73,21 @@ enum Takes : unsigned {
   ARCHIVE_URL = 128,  // --url (required)
 };
 
+// "--timeout": finite seconds within [1, MAX_TIMEOUT_SECONDS] (a NaN passes CLI11's Range).
+CLI::Validator timeout_seconds_check() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        char* end = nullptr;
+        const double seconds = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 1 ||
+            seconds > MAX_TIMEOUT_SECONDS) {
+          return "超时应为 1 到 3600 之间的秒数：" + value;
+        }
+        return "";
+      },
+      "SECONDS");
+}
+
 bool has_display() {
 #ifdef __APPLE__
   return true;
@@ -83,8 +101,8 @@ void add_options(CLI::App& cmd, Args& args, unsigned takes) {
     auto* headless = cmd.add_flag("--headless", args.headless, "无界面运行浏览器");
     auto* headed = cmd.add_flag("--headed", args.headed, "打开可见的浏览器窗口");
     headless->excludes(headed);
-    cmd.add_option("--timeout", args.timeout_seconds, "页面导航超时（秒），默认 120")
-        ->check(CLI::Range(1.0, MAX_TIMEOUT_SECONDS));
+    cmd.add_option("--timeout", args.timeout_seconds, "页面导航超时（秒，1 到 3600），默认 120")
+        ->check(timeout_seconds_check());
   }
   if (takes & RUN_DIR) {
     cmd.add_option("--run-dir", args.run_dir, "结果目录（自动创建）；默认 OUTPUT_DIR/运行ID");
@@ -102,13 +120,14 @@ void add_options(CLI::App& cmd, Args& args, unsigned takes) {
     cmd.add_option("--period", args.period, "时间范围：30d，或下拉框中的名称；默认 30d");
   }
   if (takes & PHRASE) {
-    cmd.add_option("--phrase-count", args.phrase_count,
-                   "高频词的词组长度：1 一个词，2 两个词，其他数字按自定义长度填写；默认 1");
+    add_integer_option(cmd, "--phrase-count", args.phrase_count,
+                       "高频词的词组长度：1 一个词，2 两个词，其他数字按自定义长度填写；默认 1",
+                       {.min = 0, .max = MAX_PHRASE_COUNT});
   }
   if (takes & TREND) {
-    cmd.add_option("--trend-limit", args.trend_limit,
-                   "采集前几行关键词的趋势详情；默认 0（不采集）")
-        ->check(CLI::Range(0LL, 1000LL));
+    add_integer_option(cmd, "--trend-limit", args.trend_limit,
+                       "采集前几行关键词的趋势详情；默认 0（不采集）",
+                       {.min = 0, .max = MAX_TREND_LIMIT});
     cmd.add_option("--trend-tabs", args.trend_tabs,
                    "趋势标签：all，或逗号分隔的 search google aba ppc market；默认 all");
   }
@@ -138,8 +157,8 @@ ss::SellerSpriteCollectOptions collect_options(const Args& args) {
   options.period = args.period;
   if (!args.keyword.empty()) options.keyword = args.keyword;
   if (!args.asin.empty()) options.asin = args.asin;
-  options.frequency_phrase_count = args.phrase_count;
-  options.trend_limit = args.trend_limit;
+  options.frequency_phrase_count = args.phrase_count.value_or(1);
+  options.trend_limit = args.trend_limit.value_or(0);
   options.trend_tabs = args.trend_tabs;
   options.url = args.url;
   return options;
