@@ -1,5 +1,5 @@
 #pragma once
-// SellerSpriteScraper: 基于 Playwright 的卖家精灵采集器。 Collects keyword research data from the
+// SellerSpriteScraper, 卖家精灵采集器: collects keyword research data from the
 // SellerSprite (卖家精灵) web application by driving a real Chromium on a persistent profile that
 // keeps the user's login: it opens the site's pages, fills the search forms like a user, and
 // captures the JSON answers of the API calls the page makes, saving them with archives of the page
