@@ -244,7 +244,8 @@ std::optional<ProxySettings> proxy_from_environment() {
       const auto first = item.find_first_not_of(" \t");
       if (first == std::string::npos) continue;
       const auto last = item.find_last_not_of(" \t");
-      list += (list.empty() ? "" : ";") + item.substr(first, last - first + 1);
+      if (!list.empty()) list.push_back(';');
+      list.append(item, first, last - first + 1);
     }
     if (!list.empty()) settings->bypass = list;
   }

@@ -40,6 +40,7 @@
 #include <string_view>
 
 #include "vendro/core/error.hpp"
+#include "vendro/core/json.hpp"
 #include "vendro/keepa/convert_output.hpp"
 #include "vendro/keepa/mapped_input.hpp"
 
@@ -50,8 +51,9 @@ namespace vendro::keepa {
 // the position.
 VENDRO_DEFINE_ERROR(KeepaJsonError, InputError, "INVALID_JSON");
 
-// The deepest nesting of arrays and objects that is converted.
-inline constexpr std::size_t MAX_NESTING_DEPTH = 512;
+// The deepest nesting of arrays and objects that is converted: the same bound as every other
+// JSON vendro reads.
+inline constexpr std::size_t MAX_NESTING_DEPTH = MAX_JSON_DEPTH;
 // The input nests arrays and objects deeper than MAX_NESTING_DEPTH.
 VENDRO_DEFINE_ERROR(KeepaTooDeepError, KeepaJsonError, "JSON_TOO_DEEP");
 

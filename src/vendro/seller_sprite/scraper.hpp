@@ -163,6 +163,21 @@ class SellerSpriteScraper {
     std::string section;
     std::string url_keyword;
   };
+  // One visit to a keyword page: where it goes, which answers it records, how it fills the
+  // form and how long it waits for the answers; then the result's payload members, the
+  // sections whose absence is an error, the folder its files go to, and the section (if any)
+  // whose keywords lead the trend walk.
+  struct VisitPlan {
+    std::string url;
+    std::vector<CaptureRule> rules;
+    std::string form_message;
+    std::optional<long long> payload_wait_ms;  // default: the settle wait
+    std::string archive_name;
+    std::vector<std::string> result_sections;
+    std::vector<std::string> required;
+    std::optional<std::string> trend_source;
+    std::function<asio::awaitable<void>(std::shared_ptr<browser::Page>)> fill_form;
+  };
 
   // Browser page context.
   void _load_playwright() const;
@@ -187,6 +202,13 @@ class SellerSpriteScraper {
                                                            SellerSpriteCollectOptions options,
                                                            std::filesystem::path run_dir,
                                                            std::optional<Account> account);
+  // Opens the plan's page, fills its form, waits for its answers and builds the result.
+  asio::awaitable<Json> _visit(std::shared_ptr<browser::Page> page,
+                               SellerSpriteCollectOptions options, std::filesystem::path run_dir,
+                               std::optional<Account> account, VisitPlan plan);
+  asio::awaitable<void> _fill_keyword_form_for(std::shared_ptr<browser::Page> page,
+                                               SellerSpriteCollectOptions options,
+                                               bool with_phrase_count);
   asio::awaitable<void> _wait_for_payloads(const SellerSpriteApiRecorder& recorder,
                                            std::vector<std::string> sections,
                                            std::optional<long long> timeout_ms);
@@ -205,6 +227,14 @@ class SellerSpriteScraper {
   asio::awaitable<void> _open_site_page(std::shared_ptr<browser::Page> page, std::string url);
   // The blocking error entry of a blocked page.
   static Json _blocking_error(const PageCheck& check);
+  // The result of a visit that stopped at a captcha or a login: every payload null.
+  static Json _blocked_result(const VisitPlan& plan, Json files, const PageCheck& check);
+  // The end of every visit once the answers are in: archive the page, save the payloads, walk
+  // the trends, and build the result.
+  asio::awaitable<Json> _finish_visit(std::shared_ptr<browser::Page> page,
+                                      std::shared_ptr<SellerSpriteApiRecorder> recorder,
+                                      SellerSpriteCollectOptions options,
+                                      std::filesystem::path run_dir, VisitPlan plan);
   static Json _missing_error(const std::string& section);
 
   // Search forms.

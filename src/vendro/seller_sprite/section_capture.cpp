@@ -152,179 +152,128 @@ asio::awaitable<Json> SellerSpriteScraper::_collect_section(SellerSpriteCollectO
 asio::awaitable<Json> SellerSpriteScraper::_collect_section_with_page(
     std::shared_ptr<browser::Page> page, SellerSpriteCollectOptions options,
     std::filesystem::path run_dir, std::string section, std::string response_url_keyword) {
-  auto recorder = std::make_shared<SellerSpriteApiRecorder>();
-  SellerSpriteArchiver archiver(run_dir);
-  browser::ListenerId listener =
-      _listen(page, recorder, {CaptureRule{section, response_url_keyword}});
-
+  VisitPlan plan{.url = KEYWORD_MINING_URL,
+                 .rules = {CaptureRule{section, response_url_keyword}},
+                 .form_message = "正在填写查询表单…",
+                 .payload_wait_ms = std::nullopt,
+                 .archive_name = section,
+                 .result_sections = {section},
+                 .required = {section},
+                 .trend_source = std::nullopt};
+  if (section == "keyword_mining") plan.trend_source = section;
+  plan.fill_form = [this, options, section](std::shared_ptr<browser::Page> page) {
+    return _fill_keyword_form_for(page, options, section == "frequency");
+  };
   std::optional<Account> no_account;
-  PageCheck check = co_await _check_page(page, KEYWORD_MINING_URL, no_account);
-  if (check.blocked()) {
-    page->remove_listener(listener);
-    _report("页面被拦截，正在归档页面…");
-    Json files = co_await archiver.archive_page(page, section);
-    Json blocked = Json::object();
-    blocked[section] = nullptr;
-    blocked["files"] = std::move(files);
-    blocked["captcha_required"] = check.captcha_required;
-    blocked["missing_sections"] = Json::array({section});
-    blocked["errors"] = Json::array({_blocking_error(check)});
-    co_return blocked;
-  }
-
-  _report("正在填写查询表单…");
-  co_await _fill_keyword_form(page, options);
-  if (section == "frequency") {
-    co_await _set_frequency_phrase_count(page, options.frequency_phrase_count);
-  }
-  _report("正在等待接口响应…");
-  // Named, never braced inside a co_await: GCC 12 destroys such temporaries twice.
-  std::vector<std::string> wanted = {section};
-  co_await _wait_for_payloads(*recorder, wanted, std::nullopt);
-  co_await page->wait_for_timeout(AFTER_PAYLOADS_WAIT_MS);
-  page->remove_listener(listener);
-
-  _report("正在归档页面…");
-  Json files = co_await archiver.archive_page(page, section);
-  merge_files(files, recorder->save_all(run_dir / section));
-
-  Json trend_details = Json::array();
-  if (section == "keyword_mining" && options.trend_limit != 0) {
-    std::optional<std::vector<std::string>> keywords =
-        _keywords_from_payload(recorder->get_payload(section));
-    Json trend = co_await _collect_trend_details(page, options, run_dir, keywords);
-    trend_details = trend["trend_details"];
-    merge_files(files, trend["files"]);
-  }
-
-  Json payload = recorder->get_payload(section);
-  const bool present = truthy(payload);
-  Json result = Json::object();
-  result[section] = std::move(payload);
-  result["trend_details"] = std::move(trend_details);
-  result["files"] = std::move(files);
-  result["captcha_required"] = false;
-  result["missing_sections"] = present ? Json::array() : Json::array({section});
-  result["errors"] = present ? Json::array() : Json::array({_missing_error(section)});
-  co_return result;
+  co_return co_await _visit(page, options, run_dir, no_account, plan);
 }
 
 asio::awaitable<Json> SellerSpriteScraper::_collect_all_sections_with_page(
     std::shared_ptr<browser::Page> page, SellerSpriteCollectOptions options,
     std::filesystem::path run_dir, std::optional<Account> account) {
-  auto recorder = std::make_shared<SellerSpriteApiRecorder>();
-  SellerSpriteArchiver archiver(run_dir);
-  browser::ListenerId listener =
-      _listen(page, recorder,
-              {CaptureRule{"frequency", "frequency"}, CaptureRule{"keyword_mining", "keyword"}});
-
-  PageCheck check = co_await _check_page(page, KEYWORD_MINING_URL, account);
-  if (check.blocked()) {
-    page->remove_listener(listener);
-    _report("页面被拦截，正在归档页面…");
-    Json files = co_await archiver.archive_page(page, "collect");
-    Json blocked = Json::object();
-    blocked["frequency"] = nullptr;
-    blocked["keyword_mining"] = nullptr;
-    blocked["files"] = std::move(files);
-    blocked["captcha_required"] = check.captcha_required;
-    blocked["missing_sections"] = Json::array({"frequency", "keyword_mining"});
-    blocked["errors"] = Json::array({_blocking_error(check)});
-    co_return blocked;
-  }
-
-  _report("正在填写查询表单…");
-  co_await _fill_keyword_form(page, options);
-  co_await _set_frequency_phrase_count(page, options.frequency_phrase_count);
-  _report("正在等待接口响应…");
-  std::vector<std::string> wanted = {"frequency", "keyword_mining"};
-  co_await _wait_for_payloads(*recorder, wanted, std::nullopt);
-  co_await page->wait_for_timeout(AFTER_PAYLOADS_WAIT_MS);
-  page->remove_listener(listener);
-
-  _report("正在归档页面…");
-  Json files = co_await archiver.archive_page(page, "collect");
-  merge_files(files, recorder->save_all(run_dir / "collect"));
-
-  Json trend_details = Json::array();
-  if (options.trend_limit != 0) {
-    std::optional<std::vector<std::string>> keywords =
-        _keywords_from_payload(recorder->get_payload("keyword_mining"));
-    Json trend = co_await _collect_trend_details(page, options, run_dir, keywords);
-    trend_details = trend["trend_details"];
-    merge_files(files, trend["files"]);
-  }
-
-  Json missing = missing_sections_of(*recorder, wanted);
-  Json errors = Json::array();
-  for (const Json& section : missing) errors.push_back(_missing_error(section.get<std::string>()));
-  Json result = Json::object();
-  result["frequency"] = recorder->get_payload("frequency");
-  result["keyword_mining"] = recorder->get_payload("keyword_mining");
-  result["trend_details"] = std::move(trend_details);
-  result["files"] = std::move(files);
-  result["captcha_required"] = false;
-  result["missing_sections"] = std::move(missing);
-  result["errors"] = std::move(errors);
-  co_return result;
+  VisitPlan plan{
+      .url = KEYWORD_MINING_URL,
+      .rules = {CaptureRule{"frequency", "frequency"}, CaptureRule{"keyword_mining", "keyword"}},
+      .form_message = "正在填写查询表单…",
+      .payload_wait_ms = std::nullopt,
+      .archive_name = "collect",
+      .result_sections = {"frequency", "keyword_mining"},
+      .required = {"frequency", "keyword_mining"},
+      .trend_source = "keyword_mining"};
+  plan.fill_form = [this, options](std::shared_ptr<browser::Page> page) {
+    return _fill_keyword_form_for(page, options, true);
+  };
+  co_return co_await _visit(page, options, run_dir, account, plan);
 }
 
 asio::awaitable<Json> SellerSpriteScraper::_collect_keyword_reverse_with_page(
     std::shared_ptr<browser::Page> page, SellerSpriteCollectOptions options,
     std::filesystem::path run_dir, std::optional<Account> account) {
-  auto recorder = std::make_shared<SellerSpriteApiRecorder>();
-  SellerSpriteArchiver archiver(run_dir);
-  browser::ListenerId listener =
-      _listen(page, recorder,
-              {CaptureRule{"reverse_monthly", "relation/ta/monthly"},
-               CaptureRule{"reverse_stats", "relation/stat-keywords"},
-               CaptureRule{"keyword_reverse", "relation/reversing"},
-               CaptureRule{"reverse_frequency", "high-frequency-words-new"}});
-  const std::vector<std::string> required = {"keyword_reverse", "reverse_frequency"};
+  VisitPlan plan{.url = KEYWORD_REVERSE_URL,
+                 .rules = {CaptureRule{"reverse_monthly", "relation/ta/monthly"},
+                           CaptureRule{"reverse_stats", "relation/stat-keywords"},
+                           CaptureRule{"keyword_reverse", "relation/reversing"},
+                           CaptureRule{"reverse_frequency", "high-frequency-words-new"}},
+                 .form_message = "正在填写反查表单…",
+                 .payload_wait_ms = REVERSE_PAYLOAD_WAIT_MS,
+                 .archive_name = "keyword_reverse",
+                 .result_sections = {"keyword_reverse", "reverse_frequency", "reverse_monthly",
+                                     "reverse_stats"},
+                 .required = {"keyword_reverse", "reverse_frequency"},
+                 .trend_source = "keyword_reverse"};
+  plan.fill_form = [this, options](std::shared_ptr<browser::Page> page) {
+    return _fill_keyword_reverse_form(page, options);
+  };
+  co_return co_await _visit(page, options, run_dir, account, plan);
+}
 
-  PageCheck check = co_await _check_page(page, KEYWORD_REVERSE_URL, account);
+asio::awaitable<void> SellerSpriteScraper::_fill_keyword_form_for(
+    std::shared_ptr<browser::Page> page, SellerSpriteCollectOptions options,
+    bool with_phrase_count) {
+  co_await _fill_keyword_form(page, options);
+  if (with_phrase_count) {
+    co_await _set_frequency_phrase_count(page, options.frequency_phrase_count);
+  }
+}
+
+asio::awaitable<Json> SellerSpriteScraper::_visit(std::shared_ptr<browser::Page> page,
+                                                  SellerSpriteCollectOptions options,
+                                                  std::filesystem::path run_dir,
+                                                  std::optional<Account> account, VisitPlan plan) {
+  auto recorder = std::make_shared<SellerSpriteApiRecorder>();
+  browser::ListenerId listener = _listen(page, recorder, plan.rules);
+
+  PageCheck check = co_await _check_page(page, plan.url, account);
   if (check.blocked()) {
     page->remove_listener(listener);
     _report("页面被拦截，正在归档页面…");
-    Json files = co_await archiver.archive_page(page, "keyword_reverse");
-    Json blocked = Json::object();
-    blocked["keyword_reverse"] = nullptr;
-    blocked["reverse_frequency"] = nullptr;
-    blocked["reverse_monthly"] = nullptr;
-    blocked["reverse_stats"] = nullptr;
-    blocked["files"] = std::move(files);
-    blocked["captcha_required"] = check.captcha_required;
-    blocked["missing_sections"] = Json(required);
-    blocked["errors"] = Json::array({_blocking_error(check)});
-    co_return blocked;
+    SellerSpriteArchiver archiver(run_dir);
+    Json files = co_await archiver.archive_page(page, plan.archive_name);
+    co_return _blocked_result(plan, std::move(files), check);
   }
 
-  _report("正在填写反查表单…");
-  co_await _fill_keyword_reverse_form(page, options);
+  _report(plan.form_message);
+  co_await plan.fill_form(page);
   _report("正在等待接口响应…");
-  co_await _wait_for_payloads(*recorder, required, REVERSE_PAYLOAD_WAIT_MS);
+  co_await _wait_for_payloads(*recorder, plan.required, plan.payload_wait_ms);
   co_await page->wait_for_timeout(AFTER_PAYLOADS_WAIT_MS);
   page->remove_listener(listener);
+  co_return co_await _finish_visit(page, recorder, options, run_dir, plan);
+}
 
+Json SellerSpriteScraper::_blocked_result(const VisitPlan& plan, Json files,
+                                          const PageCheck& check) {
+  Json blocked = Json::object();
+  for (const std::string& section : plan.result_sections) blocked[section] = nullptr;
+  blocked["files"] = std::move(files);
+  blocked["captcha_required"] = check.captcha_required;
+  blocked["missing_sections"] = Json(plan.required);
+  blocked["errors"] = Json::array({_blocking_error(check)});
+  return blocked;
+}
+
+asio::awaitable<Json> SellerSpriteScraper::_finish_visit(
+    std::shared_ptr<browser::Page> page, std::shared_ptr<SellerSpriteApiRecorder> recorder,
+    SellerSpriteCollectOptions options, std::filesystem::path run_dir, VisitPlan plan) {
   _report("正在归档页面…");
-  Json files = co_await archiver.archive_page(page, "keyword_reverse");
-  merge_files(files, recorder->save_all(run_dir / "keyword_reverse"));
+  SellerSpriteArchiver archiver(run_dir);
+  Json files = co_await archiver.archive_page(page, plan.archive_name);
+  merge_files(files, recorder->save_all(run_dir / plan.archive_name));
 
   Json trend_details = Json::array();
-  if (options.trend_limit != 0) {
+  if (plan.trend_source && options.trend_limit != 0) {
     std::optional<std::vector<std::string>> keywords =
-        _keywords_from_payload(recorder->get_payload("keyword_reverse"));
+        _keywords_from_payload(recorder->get_payload(*plan.trend_source));
     Json trend = co_await _collect_trend_details(page, options, run_dir, keywords);
     trend_details = trend["trend_details"];
     merge_files(files, trend["files"]);
   }
 
-  Json missing = missing_sections_of(*recorder, required);
+  Json missing = missing_sections_of(*recorder, plan.required);
   Json errors = Json::array();
   for (const Json& section : missing) errors.push_back(_missing_error(section.get<std::string>()));
   Json result = Json::object();
-  for (const char* section :
-       {"keyword_reverse", "reverse_frequency", "reverse_monthly", "reverse_stats"}) {
+  for (const std::string& section : plan.result_sections) {
     result[section] = recorder->get_payload(section);
   }
   result["trend_details"] = std::move(trend_details);

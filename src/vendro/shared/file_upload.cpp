@@ -149,12 +149,13 @@ FileUploadResult FileUploadClient::upload(const std::filesystem::path& path,
 }
 
 std::string resolve_endpoint(const std::string& endpoint) {
-  std::string value = text::strip(endpoint);
+  const std::string value = text::strip(endpoint);
   if (value.starts_with("http://") || value.starts_with("https://")) return value;
-  if (!value.starts_with("/")) value.insert(0, "/");
-  std::string base = ops_url();
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  return base + value;
+  std::string url = ops_url();
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  if (!value.starts_with('/')) url.push_back('/');
+  url.append(value);
+  return url;
 }
 
 bool has_mcp_api_key(const http::NameValues& headers) {
