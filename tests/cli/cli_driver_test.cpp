@@ -57,5 +57,25 @@ TEST(CliDriver, UsageErrorsNameTheUnknownWordAndTheWholeCommand) {
   }
 }
 
+// Every "--timeout" goes through one check: decimal seconds within the command's range; NaN,
+// infinities, values past the range, blanks and trailing garbage are usage errors that name the
+// range and the value, before any work starts.
+TEST(CliDriver, TimeoutsAreCheckedSecondsWithinEachCommandsRange) {
+  const std::vector<std::string> collect = {"seller-sprite", "collect", "--timeout"};
+  const std::vector<std::string> compare = {"sif", "compare", "--asin", "B0A", "--timeout"};
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {collect, "nan"}, {collect, "inf"}, {collect, "0.5"}, {collect, "3601"}, {collect, "12x"},
+      {collect, " "},   {compare, "0"},   {compare, "1e9"}, {compare, "-1"},   {compare, "0.0009"},
+  };
+  for (const auto& [command, value] : refused) {
+    std::vector<std::string> args = command;
+    args.push_back(value);
+    auto result = run_vendro({.args = args});
+    EXPECT_EQ(result.exit_code, 2) << value;
+    EXPECT_NE(result.err.find("之间的秒数，收到「" + value + "」"), std::string::npos)
+        << value << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace vendro

@@ -108,4 +108,32 @@ CLI::Validator integer_list_check(const IntegerRules& rules) {
       "INTEGER,...");
 }
 
+std::optional<double> parse_seconds(std::string_view text, double min, double max) {
+  const std::string stripped = text::strip(text);
+  double seconds = 0;
+  const auto [end, ec] =
+      std::from_chars(stripped.data(), stripped.data() + stripped.size(), seconds);
+  if (stripped.empty() || ec != std::errc() || end != stripped.data() + stripped.size() ||
+      !std::isfinite(seconds) || seconds < min || seconds > max) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
+CLI::Validator seconds_check(double min, double max) {
+  auto number = [](double value) {
+    std::string text = std::to_string(value);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    return text;
+  };
+  const std::string range = number(min) + " 到 " + number(max);
+  return CLI::Validator(
+      [min, max, range](std::string& value) -> std::string {
+        if (parse_seconds(value, min, max)) return "";
+        return "须是 " + range + " 之间的秒数，收到「" + value + "」";
+      },
+      "SECONDS");
+}
+
 }  // namespace vendro::cli

@@ -49,4 +49,12 @@ ParsedIntegers parse_integer_list(std::string_view text, const IntegerRules& rul
 // A CLI11 check that the value is such a list.
 CLI::Validator integer_list_check(const IntegerRules& rules = {});
 
+// Seconds given as a decimal number ("1.5"), white space around ignored, finite and within
+// [min, max]; nothing otherwise (NaN and infinities, which CLI11's Range lets through, included).
+std::optional<double> parse_seconds(std::string_view text, double min, double max);
+
+// A CLI11 check that the value is such a number of seconds; the Chinese message names the range
+// and the value.
+CLI::Validator seconds_check(double min, double max);
+
 }  // namespace vendro::cli

@@ -73,21 +73,6 @@ enum Takes : unsigned {
   ARCHIVE_URL = 128,  // --url (required)
 };
 
-// "--timeout": finite seconds within [1, MAX_TIMEOUT_SECONDS] (a NaN passes CLI11's Range).
-CLI::Validator timeout_seconds_check() {
-  return CLI::Validator(
-      [](std::string& value) -> std::string {
-        char* end = nullptr;
-        const double seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 1 ||
-            seconds > MAX_TIMEOUT_SECONDS) {
-          return "超时应为 1 到 3600 之间的秒数：" + value;
-        }
-        return "";
-      },
-      "SECONDS");
-}
-
 bool has_display() {
 #ifdef __APPLE__
   return true;
@@ -102,7 +87,7 @@ void add_options(CLI::App& cmd, Args& args, unsigned takes) {
     auto* headed = cmd.add_flag("--headed", args.headed, "打开可见的浏览器窗口");
     headless->excludes(headed);
     cmd.add_option("--timeout", args.timeout_seconds, "页面导航超时（秒，1 到 3600），默认 120")
-        ->check(timeout_seconds_check());
+        ->check(seconds_check(1, MAX_TIMEOUT_SECONDS));
   }
   if (takes & RUN_DIR) {
     cmd.add_option("--run-dir", args.run_dir, "结果目录（自动创建）；默认 OUTPUT_DIR/运行ID");

@@ -32,29 +32,14 @@ struct CompareArgs {
 
 // "--timeout": seconds, from a millisecond to a day. Less would round to no timeout at all,
 // and NaN, infinity or more would switch it off or overflow.
+constexpr double MIN_TIMEOUT_SECONDS = 0.001;
 constexpr double MAX_TIMEOUT_SECONDS = 86400;
 
-std::optional<std::chrono::milliseconds> timeout_value(const std::string& text) {
-  const std::string stripped = text::strip(text);
-  double seconds = 0;
-  const auto [end, ec] =
-      std::from_chars(stripped.data(), stripped.data() + stripped.size(), seconds);
-  if (ec != std::errc() || end != stripped.data() + stripped.size() || !std::isfinite(seconds) ||
-      seconds > MAX_TIMEOUT_SECONDS) {
-    return std::nullopt;
-  }
-  const double milliseconds = std::round(seconds * 1000.0);
-  if (milliseconds < 1) return std::nullopt;
-  return std::chrono::milliseconds(static_cast<std::int64_t>(milliseconds));
-}
-
-CLI::Validator timeout_check() {
-  return CLI::Validator(
-      [](std::string& value) -> std::string {
-        if (timeout_value(value)) return "";
-        return "须是 0.001 到 86400 之间的秒数，收到「" + value + "」";
-      },
-      "SECONDS");
+// The seconds as milliseconds; the range check has already refused anything that would round to
+// no timeout at all.
+std::chrono::milliseconds timeout_value(const std::string& text) {
+  const double seconds = parse_seconds(text, MIN_TIMEOUT_SECONDS, MAX_TIMEOUT_SECONDS).value();
+  return std::chrono::milliseconds(static_cast<std::int64_t>(std::round(seconds * 1000.0)));
 }
 
 // Every section name the module knows, with its other names: "sales（sale、销量…）、…、all".
@@ -143,7 +128,7 @@ void add_compare_command(CLI::App& sif, Action& selected) {
                                    "本次使用的 Sif 密码（缺省取配置；不会写入任何文件）");
   auto* timeout =
       cmd->add_option("--timeout", args->timeout, "每次下载的超时秒数（0.001 到 86400，可带小数）")
-          ->check(timeout_check());
+          ->check(seconds_check(MIN_TIMEOUT_SECONDS, MAX_TIMEOUT_SECONDS));
   cmd->footer(
       "示例：vendro sif compare --asin B0AAAAAAA1,B0AAAAAAA2 --site 美国站 --sections 销量,流量词\n"
       "结果以 JSON 输出；运行目录内有 params.json、raw.json、result.json 和各板块的 xlsx。\n"
