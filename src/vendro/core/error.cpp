@@ -1,7 +1,12 @@
 #include "vendro/core/error.hpp"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <new>
+#include <typeinfo>
 
 namespace vendro {
 
@@ -30,6 +35,17 @@ std::string_view error_code(const std::exception& error) {
   if (const auto* own = dynamic_cast<const Error*>(&error)) return own->code();
   if (dynamic_cast<const std::bad_alloc*>(&error)) return OUT_OF_MEMORY_CODE;
   return "INTERNAL_ERROR";
+}
+
+std::string error_type_name(const std::exception& error) {
+  const char* mangled = typeid(error).name();
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> demangled(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
+  std::string name = status == 0 && demangled ? demangled.get() : mangled;
+  // "vendro::browser::TimeoutError" → "TimeoutError"; template arguments are not expected here.
+  if (const auto colon = name.rfind("::"); colon != std::string::npos) name.erase(0, colon + 2);
+  return name;
 }
 
 }  // namespace vendro

@@ -45,4 +45,8 @@ std::vector<std::string> error_chain(const std::exception& error);
 // "INTERNAL_ERROR".
 std::string_view error_code(const std::exception& error);
 
+// The unqualified name of the most derived type of `error` ("TimeoutError", "bad_alloc"), for
+// messages that say what kind of failure ended a step.
+std::string error_type_name(const std::exception& error);
+
 }  // namespace vendro
