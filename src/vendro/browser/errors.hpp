@@ -2,6 +2,11 @@
 // The errors the browser driver raises. Every message is meant for the operator and says what was
 // being done; timeouts name the operation, the selector or state awaited and the time spent.
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vendro/core/child_process.hpp"
 #include "vendro/core/error.hpp"
 
 namespace vendro::browser {
@@ -32,6 +37,30 @@ VENDRO_DEFINE_ERROR(NotFillableError, BrowserError, "BROWSER_NOT_FILLABLE");
 VENDRO_DEFINE_ERROR(InvalidValueError, BrowserError, "BROWSER_INVALID_VALUE");
 // A response body is unavailable (redirect, failed load, evicted) or is not what was asked for.
 VENDRO_DEFINE_ERROR(ResponseBodyError, BrowserError, "BROWSER_RESPONSE_BODY_ERROR");
+
+// Installing Chromium did not work: the installing program failed or ran out of time, it cannot
+// run here (not root, a system without automatic installation), or afterwards still no browser
+// is found. The message says why and the command to run by hand; the installing program's own
+// report stays available for callers that summarise it.
+class InstallError : public BrowserError {
+ public:
+  static constexpr std::string_view CODE = "BROWSER_INSTALL_ERROR";
+  // `command` is the installing command concerned; `run` how it ended, absent when none ran.
+  InstallError(const std::string& message, std::vector<std::string> command,
+               std::optional<process::RunResult> run = std::nullopt)
+      : BrowserError(message), command(std::move(command)), run(std::move(run)) {}
+  std::string_view code() const noexcept override { return CODE; }
+
+  // What the installing program said: its standard error, else its standard output, else "".
+  const std::string& output() const {
+    static const std::string none;
+    if (!run) return none;
+    return run->err.empty() ? run->out : run->err;
+  }
+
+  const std::vector<std::string> command;
+  const std::optional<process::RunResult> run;
+};
 
 // The text shared by every closed-target error, so callers and logs recognise it.
 inline constexpr const char* CLOSED_MESSAGE =

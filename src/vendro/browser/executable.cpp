@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "vendro/browser/errors.hpp"
-#include "vendro/browser/process.hpp"
+#include "vendro/core/child_process.hpp"
 #include "vendro/core/environment.hpp"
 
 namespace vendro::browser {
@@ -55,18 +55,8 @@ std::optional<fs::path> try_find_executable(std::vector<std::string>* tried) {
     if (is_executable_file(*explicit_path)) return unwrap(*explicit_path);
     return std::nullopt;  // an explicit choice is never second-guessed
   }
-  std::vector<fs::path> dirs;
-  if (auto path = get_env("PATH")) {
-    std::stringstream in(*path);
-    for (std::string dir; std::getline(in, dir, ':');) {
-      if (!dir.empty()) dirs.emplace_back(dir);
-    }
-  }
   for (const char* name : PATH_NAMES) {
-    for (const auto& dir : dirs) {
-      fs::path candidate = dir / name;
-      if (is_executable_file(candidate)) return unwrap(candidate);
-    }
+    if (auto found = process::find_program(name)) return unwrap(*found);
     note(std::string(name) + "（PATH 中）");
   }
   std::vector<fs::path> app_paths(std::begin(MAC_PATHS), std::end(MAC_PATHS));
@@ -92,14 +82,25 @@ fs::path find_executable() {
 std::optional<std::string> executable_version(const fs::path& executable) {
   // A version line is short; more than this without a newline is not one.
   constexpr std::size_t MAX_OUTPUT = 4096;
-  auto text =
-      first_output_line({executable.string(), "--version"}, std::chrono::seconds(3), MAX_OUTPUT);
-  if (!text) return std::nullopt;
-  const auto end = text->find('\n');
-  if (end == std::string::npos && text->size() >= MAX_OUTPUT) return std::nullopt;
-  if (end != std::string::npos) text->resize(end);
-  while (!text->empty() && (text->back() == ' ' || text->back() == '\r')) text->pop_back();
-  if (text->empty()) return std::nullopt;
+  process::RunResult probe;
+  try {
+    probe = process::run({.argv = {executable.string(), "--version"},
+                          .timeout = std::chrono::seconds(3),
+                          .grace = std::chrono::milliseconds(0),
+                          .stop_when = [](const std::string& out) {
+                            return out.find('\n') != std::string::npos || out.size() >= MAX_OUTPUT;
+                          }});
+  } catch (const process::ProcessStartError&) {
+    return std::nullopt;
+  }
+  std::string text = std::move(probe.out);
+  const auto end = text.find('\n');
+  if (end == std::string::npos ? text.size() >= MAX_OUTPUT : end >= MAX_OUTPUT) {
+    return std::nullopt;
+  }
+  if (end != std::string::npos) text.resize(end);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+  if (text.empty()) return std::nullopt;
   return text;
 }
 

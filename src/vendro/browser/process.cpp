@@ -1,7 +1,6 @@
 #include "vendro/browser/process.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -393,74 +392,6 @@ std::string BrowserProcess::stderr_tail() const {
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   constexpr std::size_t MAX_TAIL = 2000;
   if (text.size() > MAX_TAIL) text = text.substr(text.size() - MAX_TAIL);
-  return text;
-}
-
-std::optional<std::string> first_output_line(const std::vector<std::string>& argv,
-                                             std::chrono::milliseconds limit,
-                                             std::size_t max_bytes) {
-  if (argv.empty()) return std::nullopt;
-  std::vector<std::string> argv_text = argv;
-  std::vector<char*> args = pointers(argv_text);
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return std::nullopt;
-  }
-  if (pid == 0) {
-    // Only async-signal-safe calls from here on. Its own group, so that whatever it starts can
-    // be killed with it.
-    ::setpgid(0, 0);
-#ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) child_fail();
-#endif
-    const int out_end = ::fcntl(out[1], F_DUPFD_CLOEXEC, 10);
-    if (out_end < 0 || ::dup2(out_end, 1) < 0) child_fail();
-    int devnull = ::open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      ::dup2(devnull, 0);
-      ::dup2(devnull, 2);
-    }
-    close_other_fds(3);
-    // Ignoring SIGPIPE is inherited through exec; a writer must die when we stop reading.
-    set_signal(SIGPIPE, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(args[0], args.data());
-    child_fail();
-  }
-  (void)parent;
-  ::setpgid(pid, pid);
-  ::close(out[1]);
-  std::string text;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  char buf[512];
-  while (text.size() < max_bytes && text.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{out[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    const ssize_t n = ::read(out[0], buf, std::min(sizeof buf, max_bytes - text.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(out[0]);
-  // Not reaped yet, so the group id cannot have been reused: whatever it started goes too.
-  ::kill(-pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (const auto end = text.find('\n'); end != std::string::npos) text.resize(end + 1);
   return text;
 }
 

@@ -12,7 +12,6 @@
 #include <asio/awaitable.hpp>
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,14 +80,5 @@ std::filesystem::path make_scratch_dir();
 
 // The name a guard process carries on its command line, for whoever looks for leftovers.
 inline constexpr const char* GUARD_NAME = "vendro-browser-guard";
-
-// Runs `argv` (argv[0] is the executable's path) in a process group of its own, with stdin and
-// stderr on /dev/null, and returns what it writes to stdout up to and including the first
-// newline: at most `max_bytes`, and whatever arrived when `limit` ran out. Then the whole group
-// is killed and the process reaped, however it went. Nothing when it cannot be started at all.
-// Blocks for at most `limit` plus the moment a SIGKILLed process needs to go.
-std::optional<std::string> first_output_line(const std::vector<std::string>& argv,
-                                             std::chrono::milliseconds limit,
-                                             std::size_t max_bytes);
 
 }  // namespace vendro::browser

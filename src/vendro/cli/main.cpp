@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "vendro/browser/installer.hpp"
 #include "vendro/cli/command.hpp"
 #include "vendro/cli/groups.hpp"
 #include "vendro/core/environment.hpp"
@@ -108,9 +109,25 @@ int report_failure(const std::exception& error) {
   return 1;
 }
 
+// `vendro -m playwright install chromium`. A capture that finds no Chromium repairs itself once
+// by running its own program with exactly these arguments, the command line its messages tell
+// operators to run; vendro answers it by installing Chromium like `vendro browser install`, but
+// prints nothing on stdout. Not in --help: operators use `vendro browser install`.
+int answer_installer_command() {
+  try {
+    vendro::browser::install_chromium();
+    return 0;
+  } catch (const std::exception& e) {
+    return report_failure(e);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vendro::browser::is_installer_command(std::vector<std::string_view>(argv + 1, argv + argc))) {
+    return answer_installer_command();
+  }
   CLI::App app{"vendro：跨境电商运营工具箱（亚马逊站点、Shopify 店铺）。", "vendro"};
   localise_help(app);
   app.set_version_flag("--version", vendro::get_version(), "显示版本号并退出");
