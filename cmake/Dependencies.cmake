@@ -21,3 +21,7 @@ endif()
 if(VENDRO_BUILD_TESTS OR VENDRO_BUILD_BENCH OR VENDRO_BUILD_STAND_IN)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()
+# The Rufus stand-in serves TLS with a certificate it makes at start-up.
+if(VENDRO_BUILD_STAND_IN)
+  find_package(OpenSSL REQUIRED)
+endif()

@@ -2,12 +2,12 @@
 # Installs the Debian packages vendro needs, and only those that are missing.
 #   scripts/install-deps.sh            what building and running vendro needs
 #   scripts/install-deps.sh --tests    plus what the test suite needs
-#   scripts/install-deps.sh --demo     plus what the demo needs: the local SellerSprite stand-in
-#                                      site (cpp-httplib) and Chromium
+#   scripts/install-deps.sh --demo     plus what the demo needs: the local stand-in sites
+#                                      (cpp-httplib, OpenSSL for the TLS one) and Chromium
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
 #                                      npm for the reference driver of the driver and collector
-#                                      benchmarks), GNU time, Chromium, cpp-httplib and Python for
-#                                      the driver benchmark
+#                                      benchmarks), GNU time, Chromium, cpp-httplib, OpenSSL and
+#                                      Python for the driver benchmark
 set -euo pipefail
 
 packages=(
@@ -16,10 +16,10 @@ packages=(
 )
 for arg in "$@"; do
   case "$arg" in
-    --tests) packages+=(libgtest-dev libcpp-httplib-dev chromium) ;;
-    --demo) packages+=(libcpp-httplib-dev chromium) ;;
+    --tests) packages+=(libgtest-dev libcpp-httplib-dev libssl-dev chromium) ;;
+    --demo) packages+=(libcpp-httplib-dev libssl-dev chromium) ;;
     --bench)
-      packages+=(jq time chromium libcpp-httplib-dev)
+      packages+=(jq time chromium libcpp-httplib-dev libssl-dev)
       # A Node.js installed some other way (with its own npm) is used as it is.
       command -v node >/dev/null || packages+=(nodejs)
       command -v npm >/dev/null || packages+=(npm)

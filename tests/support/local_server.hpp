@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,20 +14,23 @@ namespace vendro::testing {
 class LocalServer {
  public:
   LocalServer();
+  // Serves with `server` instead, e.g. an httplib::SSLServer with `scheme` "https".
+  LocalServer(std::unique_ptr<httplib::Server> server, std::string scheme);
   ~LocalServer();
   LocalServer(const LocalServer&) = delete;
   LocalServer& operator=(const LocalServer&) = delete;
 
-  httplib::Server& server() { return server_; }
+  httplib::Server& server() { return *server_; }
   // Binds `port` (0: a free one), starts the thread and waits until the server accepts
   // connections. Throws std::runtime_error when the port cannot be bound.
   void start(int port = 0);
   int port() const { return port_; }
-  // "http://127.0.0.1:PORT"
+  // "http://127.0.0.1:PORT" (the scheme given at construction)
   std::string base_url() const;
 
  private:
-  httplib::Server server_;
+  std::unique_ptr<httplib::Server> server_;
+  std::string scheme_ = "http";
   std::thread thread_;
   std::atomic<bool> listen_returned_{false};
   int port_ = 0;
