@@ -35,6 +35,18 @@ TEST(CodePoints, CountAndTruncateByCharacterNotByte) {
   EXPECT_FALSE(is_valid_utf8("\xe5\x8d"));
 }
 
+TEST(ReplaceInvalidUtf8, OneReplacementPerMaximalIllFormedSubpart) {
+  EXPECT_EQ(replace_invalid_utf8("a中😀"), "a中😀");
+  // A truncated sequence is one subpart; a byte that cannot start or continue one is its own.
+  EXPECT_EQ(replace_invalid_utf8("x\xe4\xb8y"), "x\uFFFDy");
+  EXPECT_EQ(replace_invalid_utf8("\xe4\xb8"), "\uFFFD");
+  EXPECT_EQ(replace_invalid_utf8("\xc0\xaf"), "\uFFFD\uFFFD");            // overlong "/"
+  EXPECT_EQ(replace_invalid_utf8("\xed\xa0\x80"), "\uFFFD\uFFFD\uFFFD");  // a surrogate
+  EXPECT_EQ(replace_invalid_utf8("\xf4\x90\x80\x80"), "\uFFFD\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(replace_invalid_utf8("\xf0\x9f\x98"), "\uFFFD");
+  EXPECT_EQ(replace_invalid_utf8("\xffz\x80"), "\uFFFDz\uFFFD");
+}
+
 TEST(TerminalSafe, DropsControlsKeepsLinesAndReplacesInvalidBytes) {
   // Window title (OSC ... BEL), clear screen (CSI as ESC [ and as C1 0x9b), carriage return, DEL.
   std::string hostile =

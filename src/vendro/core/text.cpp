@@ -36,7 +36,54 @@ std::string map_case(std::string_view text, Map map) {
   return out;
 }
 
+// The length of the well-formed UTF-8 sequence at `pos` (Unicode table 3-7) as a positive number,
+// or, when there is none, minus the length of its maximal ill-formed subpart (at least one byte).
+int sequence_at(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return 1;
+  int length = 0;
+  unsigned char low = 0x80;  // the range of the second byte; later ones are always 80..BF
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int i = 1; i < length; ++i) {
+    const std::size_t at = pos + static_cast<std::size_t>(i);
+    if (at >= text.size()) return -i;
+    const unsigned char c = byte(at);
+    if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF)) return -i;
+  }
+  return length;
+}
+
 }  // namespace
+
+std::string replace_invalid_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const int n = sequence_at(text, pos);
+    if (n > 0) {
+      out.append(text.substr(pos, static_cast<std::size_t>(n)));
+      pos += static_cast<std::size_t>(n);
+    } else {
+      out += "\uFFFD";
+      pos += static_cast<std::size_t>(-n);
+    }
+  }
+  return out;
+}
 
 bool is_valid_utf8(std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {

@@ -11,6 +11,10 @@ namespace vendro::text {
 // True when `text` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view text);
 
+// `text` with each ill-formed UTF-8 sequence replaced by U+FFFD, one per maximal ill-formed
+// subpart (the Unicode recommended practice, as browsers and most decoders do it).
+std::string replace_invalid_utf8(std::string_view text);
+
 // True when the code point is Unicode white space.
 bool is_space(char32_t code_point);
 
