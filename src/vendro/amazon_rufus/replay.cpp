@@ -74,6 +74,8 @@ Json RufusReplayService::build_payload(const PayloadRequest& request) const {
     std::throw_with_nested(RufusReplayError("seed request body 不是合法 JSON"));
   }
   Json payload = seed.is_object() ? std::move(seed) : Json::object();
+  // Adding a member to `payload` may move its members: each reference into it below is done
+  // with before the next member is added.
 
   Json& query = object_at(payload, "queryContext");
   query["query"] = request.question;
@@ -81,8 +83,9 @@ Json RufusReplayService::build_payload(const PayloadRequest& request) const {
   query["qis"] = "NileCLTextInput";
 
   Json& page = object_at(payload, "pageContext");
-  for (const char* key : {"pageType", "targetPageType", "originPageType"})
+  for (const char* key : {"pageType", "targetPageType", "originPageType"}) {
     page[key] = "DETAIL_PAGE";
+  }
   const std::string asin = text::to_upper(text::strip(request.asin.value_or("")));
   if (!asin.empty()) {
     if (request.origin_url && !request.origin_url->empty()) {
