@@ -9,6 +9,7 @@ void add_all_groups(CLI::App& app, Action& selected) {
   // In the order of `vendro --help`.
   add_browser_commands(app, selected);
   add_keepa_commands(app, selected);
+  add_rufus_commands(app, selected);
   add_seller_sprite_commands(app, selected);
   add_shopify_commands(app, selected);
   add_sif_commands(app, selected);

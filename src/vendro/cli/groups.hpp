@@ -11,6 +11,7 @@ void add_all_groups(CLI::App& app, Action& selected);
 
 void add_browser_commands(CLI::App& app, Action& selected);
 void add_keepa_commands(CLI::App& app, Action& selected);
+void add_rufus_commands(CLI::App& app, Action& selected);
 void add_seller_sprite_commands(CLI::App& app, Action& selected);
 void add_shopify_commands(CLI::App& app, Action& selected);
 void add_sif_commands(CLI::App& app, Action& selected);
