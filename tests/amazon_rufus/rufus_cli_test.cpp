@@ -172,7 +172,7 @@ TEST_F(RufusCliTest, ALateRequestIsCaughtAndMissingOnesEndInTheOperatorsMessages
   // none left.
   site_.reset();
   site_.set_mode("send", "decoy");
-  CliResult decoy = run(capture_args({"--timeout", "4"}));
+  CliResult decoy = run(capture_args({"--timeout", "10"}));
   EXPECT_EQ(decoy.exit_code, 1);
   EXPECT_NE(decoy.err.find(std::string("headless 捕获超时") + FINAL_SUFFIX), std::string::npos)
       << decoy.err;

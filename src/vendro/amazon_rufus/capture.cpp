@@ -174,13 +174,17 @@ SeedRequestRecord HeadlessRufusCaptureService::_capture_seed_request_once(
   std::optional<blocking::Page> page;
   auto captured = std::make_shared<std::vector<SeedRequestRecord>>();
   const std::string seed_asin = text::to_upper(text::strip(asin));
-  auto on_request = [&page, captured, seed_asin, country,
+  // The handler may outlive this call inside the driver (a page that failed to close): it holds
+  // the page weakly and owns everything else it touches.
+  auto weak_page = std::make_shared<std::weak_ptr<browser::Page>>();
+  auto on_request = [weak_page, captured, seed_asin, country,
                      page_url](const std::shared_ptr<browser::Request>& request) {
     if (!request || !is_rufus_request(request->url())) return;
     if (!captured->empty()) return;
     std::string body = request->post_data().value_or("");
     if (body.empty()) body = "{}";
-    std::string current_url = page ? page->url() : "";
+    const std::shared_ptr<browser::Page> current = weak_page->lock();
+    std::string current_url = current ? current->url() : "";
     if (current_url.empty()) current_url = page_url;
     captured->push_back(SeedRequestRecord{
         .request_url = request->url(),
@@ -198,6 +202,7 @@ SeedRequestRecord HeadlessRufusCaptureService::_capture_seed_request_once(
   try {
     try {
       page.emplace(context.new_page());
+      *weak_page = page->async_page();
       page->on_request(on_request);
       page->goto_url(
           page_url, {.wait_until = browser::LoadState::domcontentloaded, .timeout_ms = timeout_ms});
