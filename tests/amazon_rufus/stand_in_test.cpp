@@ -250,8 +250,9 @@ TEST_F(RufusStandInTest, OnlyASignedInPageSendsAndTheModesMoveDelayOrDropThePost
   auto loaded = Clock::now();
   EXPECT_FALSE(settle(
       late, [&] { return !sent->empty(); }, 1000));
+  // The site may count the POST before the page reports its request event: wait for both.
   ASSERT_TRUE(settle(
-      late, [&] { return site_->stats().streaming_total == 1; }, 3000));
+      late, [&] { return !sent->empty() && site_->stats().streaming_total == 1; }, 3000));
   EXPECT_GE(sent->front().second - loaded, std::chrono::milliseconds(1400));
 
   RufusSiteStats stats = site_->stats();
