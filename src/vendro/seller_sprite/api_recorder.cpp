@@ -23,6 +23,18 @@ asio::awaitable<void> SellerSpriteApiRecorder::capture_json_response(
   Capture& kept = captures_[section];
   if (arrival < kept.arrival) co_return;
   kept = Capture{.arrival = arrival, .payload = std::move(payload)};
+  kept_.notify_all();
+}
+
+asio::awaitable<bool> SellerSpriteApiRecorder::wait_for_payloads(std::vector<std::string> sections,
+                                                                 browser::Deadline deadline) {
+  auto all_kept = [this, &sections] {
+    for (const std::string& section : sections) {
+      if (!truthy(get_payload(section))) return false;
+    }
+    return true;
+  };
+  co_return co_await kept_.wait_until(all_kept, deadline);
 }
 
 Json SellerSpriteApiRecorder::get_payload(const std::string& section) const {

@@ -9,8 +9,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vendro/browser/network.hpp"
+#include "vendro/browser/notifier.hpp"
 #include "vendro/core/json.hpp"
 
 namespace vendro::seller_sprite {
@@ -28,6 +30,11 @@ class SellerSpriteApiRecorder {
   // The payload kept for `section`, or null when none was.
   Json get_payload(const std::string& section) const;
 
+  // Suspends until every one of `sections` holds a truthy payload (true) or `deadline` passes
+  // (false). Wakes as each answer is kept, not on a polling interval.
+  asio::awaitable<bool> wait_for_payloads(std::vector<std::string> sections,
+                                          browser::Deadline deadline);
+
   // Writes each kept payload to DIR/<section>.json (UTF-8, non-ASCII unescaped), creating DIR,
   // and returns the files map: "<section>_payload" → absolute path. Nothing kept, nothing
   // written. Throws FileError.
@@ -40,6 +47,7 @@ class SellerSpriteApiRecorder {
   };
   std::uint64_t next_arrival_ = 0;
   std::map<std::string, Capture> captures_;
+  browser::Notifier kept_;
 };
 
 }  // namespace vendro::seller_sprite

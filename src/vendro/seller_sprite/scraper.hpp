@@ -209,7 +209,7 @@ class SellerSpriteScraper {
   asio::awaitable<void> _fill_keyword_form_for(std::shared_ptr<browser::Page> page,
                                                SellerSpriteCollectOptions options,
                                                bool with_phrase_count);
-  asio::awaitable<void> _wait_for_payloads(const SellerSpriteApiRecorder& recorder,
+  asio::awaitable<void> _wait_for_payloads(SellerSpriteApiRecorder& recorder,
                                            std::vector<std::string> sections,
                                            std::optional<long long> timeout_ms);
   // Registers the handler feeding `rules` to `recorder`; returns its listener.

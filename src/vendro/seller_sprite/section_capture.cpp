@@ -1,10 +1,5 @@
 // Section capture: turning one visit to a keyword page into captured API answers.
 
-#include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
-#include <asio/use_awaitable.hpp>
-#include <chrono>
-
 #include "vendro/core/http_client.hpp"
 #include "vendro/seller_sprite/errors.hpp"
 #include "vendro/seller_sprite/scraper.hpp"
@@ -14,7 +9,6 @@ namespace vendro::seller_sprite {
 namespace {
 
 constexpr long long AFTER_PAYLOADS_WAIT_MS = 1000;
-constexpr std::chrono::milliseconds PAYLOAD_POLL{200};
 constexpr long long REVERSE_PAYLOAD_WAIT_MS = 10000;
 
 bool has_account(const std::optional<Account>& account) {
@@ -117,24 +111,12 @@ asio::awaitable<SellerSpriteScraper::PageCheck> SellerSpriteScraper::_check_page
   co_return check;
 }
 
-asio::awaitable<void> SellerSpriteScraper::_wait_for_payloads(
-    const SellerSpriteApiRecorder& recorder, std::vector<std::string> sections,
-    std::optional<long long> timeout_ms) {
+asio::awaitable<void> SellerSpriteScraper::_wait_for_payloads(SellerSpriteApiRecorder& recorder,
+                                                              std::vector<std::string> sections,
+                                                              std::optional<long long> timeout_ms) {
   const long long wait = timeout_ms && *timeout_ms != 0 ? *timeout_ms : DEFAULT_WAIT_MS;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
-  asio::steady_timer timer(co_await asio::this_coro::executor);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool all_present = true;
-    for (const std::string& section : sections) {
-      if (!truthy(recorder.get_payload(section))) {
-        all_present = false;
-        break;
-      }
-    }
-    if (all_present) co_return;
-    timer.expires_after(PAYLOAD_POLL);
-    co_await timer.async_wait(asio::use_awaitable);
-  }
+  // Missing sections are reported by the caller, not here.
+  co_await recorder.wait_for_payloads(std::move(sections), browser::deadline_after(wait));
 }
 
 asio::awaitable<Json> SellerSpriteScraper::_collect_section(SellerSpriteCollectOptions options,
