@@ -34,17 +34,17 @@ struct CliSif {
   TempDir config, home, out;
 };
 
-TEST(SifCli, SiteCommandPrintsTheCodeOrTheChineseError) {
+TEST(SifCli, SiteCommandPrintsTheCodeAsJsonOrTheChineseError) {
   CliResult ok = run_vendro({.args = {"sif", "site", "美国站"}});
   EXPECT_EQ(ok.exit_code, 0) << ok.err;
-  EXPECT_EQ(ok.out, "US\n");
+  EXPECT_EQ(ok.out, "\"US\"\n");
   CliResult bad = run_vendro({.args = {"sif", "site", "XX"}});
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_TRUE(contains(bad.err, "错误 [SIF_SITE_NOT_SUPPORTED]：不支持的 Sif 站点：XX")) << bad.err;
   EXPECT_EQ(run_vendro({.args = {"sif", "site"}}).exit_code, 2);
   CliResult blank = run_vendro({.args = {"sif", "site", " "}});
   EXPECT_EQ(blank.exit_code, 0) << blank.err;
-  EXPECT_EQ(blank.out, "US\n");
+  EXPECT_EQ(blank.out, "\"US\"\n");
 }
 
 // Values the module could not use well are usage errors, before anything is written or sent.

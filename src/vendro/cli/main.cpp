@@ -6,8 +6,8 @@
 #include <iostream>
 
 #include "vendro/browser/installer.hpp"
-#include "vendro/cli/command.hpp"
-#include "vendro/cli/groups.hpp"
+#include "vendro/cli/command_line.hpp"
+#include "vendro/commands/command_table.hpp"
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
 #include "vendro/core/text.hpp"
@@ -96,7 +96,7 @@ void localise_groups(CLI::App& app) {
 // Messages carry text from outside (server answers, arguments): nothing in them may drive the
 // terminal.
 int report_failure(const std::exception& error) {
-  if (const auto* interrupted = dynamic_cast<const vendro::cli::Interrupted*>(&error)) {
+  if (const auto* interrupted = dynamic_cast<const vendro::commands::Interrupted*>(&error)) {
     std::cerr << interrupted->what() << "\n";
     return 128 + interrupted->signal_number;
   }
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "显示帮助并退出");
   app.require_subcommand(1);
   Action selected;
-  vendro::cli::add_all_groups(app, selected);
+  vendro::cli::add_table_commands(app, selected);
   localise_groups(app);
 
   try {
@@ -154,11 +154,7 @@ int main(int argc, char** argv) {
 
   try {
     vendro::cli::before_command();
-    std::optional<vendro::Json> result = selected();
-    if (result) std::cout << vendro::to_pretty_json(*result) << "\n";
-    std::cout.flush();
-    if (!std::cout) throw vendro::FileError("无法写出结果到标准输出");
-    return vendro::cli::result_exit_status();
+    return selected();
   } catch (const std::exception& e) {
     return report_failure(e);
   }

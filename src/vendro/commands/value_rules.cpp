@@ -1,4 +1,4 @@
-#include "vendro/cli/option_values.hpp"
+#include "vendro/commands/value_rules.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include "vendro/core/json.hpp"
 #include "vendro/core/text.hpp"
 
-namespace vendro::cli {
+namespace vendro::commands {
 
 namespace {
 
@@ -68,24 +68,6 @@ ParsedInteger parse_integer(std::string_view text, const IntegerRules& rules) {
   return result;
 }
 
-CLI::Validator integer_check(const IntegerRules& rules) {
-  return CLI::Validator([rules](std::string& value) { return parse_integer(value, rules).error; },
-                        "INTEGER");
-}
-
-CLI::Option* add_integer_option(CLI::App& app, const std::string& name,
-                                std::optional<std::int64_t>& target, const std::string& description,
-                                const IntegerRules& rules) {
-  return app
-      .add_option_function<std::string>(
-          name,
-          [&target, rules](const std::string& value) {
-            target = parse_integer(value, rules).value;
-          },
-          description)
-      ->check(integer_check(rules));
-}
-
 ParsedIntegers parse_integer_list(std::string_view text, const IntegerRules& rules) {
   ParsedIntegers result;
   if (text::strip(text).empty()) return result;
@@ -102,12 +84,6 @@ ParsedIntegers parse_integer_list(std::string_view text, const IntegerRules& rul
   }
 }
 
-CLI::Validator integer_list_check(const IntegerRules& rules) {
-  return CLI::Validator(
-      [rules](std::string& value) { return parse_integer_list(value, rules).error; },
-      "INTEGER,...");
-}
-
 std::optional<double> parse_seconds(std::string_view text, double min, double max) {
   const std::string stripped = text::strip(text);
   double seconds = 0;
@@ -120,20 +96,16 @@ std::optional<double> parse_seconds(std::string_view text, double min, double ma
   return seconds;
 }
 
-CLI::Validator seconds_check(double min, double max) {
+std::string seconds_error(std::string_view text, double min, double max) {
+  if (parse_seconds(text, min, max)) return "";
   auto number = [](double value) {
-    std::string text = std::to_string(value);
-    text.erase(text.find_last_not_of('0') + 1);
-    if (text.back() == '.') text.pop_back();
-    return text;
+    std::string written = std::to_string(value);
+    written.erase(written.find_last_not_of('0') + 1);
+    if (written.back() == '.') written.pop_back();
+    return written;
   };
-  const std::string range = number(min) + " 到 " + number(max);
-  return CLI::Validator(
-      [min, max, range](std::string& value) -> std::string {
-        if (parse_seconds(value, min, max)) return "";
-        return "须是 " + range + " 之间的秒数，收到「" + value + "」";
-      },
-      "SECONDS");
+  return "须是 " + number(min) + " 到 " + number(max) + " 之间的秒数，收到「" + std::string(text) +
+         "」";
 }
 
-}  // namespace vendro::cli
+}  // namespace vendro::commands

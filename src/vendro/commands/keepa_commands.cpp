@@ -11,13 +11,14 @@
 #include <optional>
 #include <string>
 
-#include "vendro/cli/groups.hpp"
+#include "vendro/commands/groups.hpp"
 #include "vendro/core/error.hpp"
+#include "vendro/core/files.hpp"
 #include "vendro/keepa/keepa_time.hpp"
 #include "vendro/keepa/mapped_input.hpp"
 #include "vendro/keepa/stream_convert.hpp"
 
-namespace vendro::cli {
+namespace vendro::commands {
 
 namespace {
 
@@ -129,11 +130,12 @@ void convert_into(const std::string& source, keepa::FdOutput& output) {
   output.write("\n");
 }
 
-// `vendro keepa convert`. SIGINT and SIGTERM leave standard output as an error does (a file is
-// taken back to where writing began), then end the process as the signal would have.
-void convert_payload(const std::string& source) {
+// Converts `source` to the file descriptor `fd` on a terminal. SIGINT and SIGTERM leave the
+// output as an error does (a file is taken back to where writing began), then end the process as
+// the signal would have.
+void convert_to_fd(const std::string& source, int fd) {
   StopOnSignals stop_on_signals;
-  keepa::FdOutput output(STDOUT_FILENO, "标准输出", &stop_signal);
+  keepa::FdOutput output(fd, "标准输出", &stop_signal);
   try {
     convert_into(source, output);
   } catch (const keepa::KeepaInterrupted&) {
@@ -150,38 +152,92 @@ void convert_payload(const std::string& source) {
   }
 }
 
+// The converted document written into a sink that is no file descriptor (a tool call's result).
+class SinkOutput final : public keepa::ConvertOutput {
+ public:
+  explicit SinkOutput(OutputSink& sink) : sink_(sink) {}
+  void write(std::string_view bytes) override { sink_.write(bytes); }
+  bool can_rewind() const override { return sink_.can_rewind(); }
+  void rewind() override { sink_.rewind(); }
+
+ private:
+  OutputSink& sink_;
+};
+
+// For a tool call: the process and its signals are the server's, and standard input is the
+// protocol's, so the source must be a file. A cancelled call stops the conversion.
+void convert_for_tool(const std::string& source, Context& context) {
+  if (source == "-") throw InputError("工具调用不能读取标准输入：请给出 Keepa JSON 文件的路径");
+  keepa::StopFlag stop{0};
+  std::shared_ptr<void> registration;
+  if (context.on_cancel) registration = context.on_cancel([&stop] { stop.store(SIGTERM); });
+  SinkOutput output(context.output);
+  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError("无法读取文件：" + source + "（" + std::strerror(errno) + "）");
+  struct CloseOpened {
+    int fd;
+    ~CloseOpened() { ::close(fd); }
+  } close_opened{fd};
+  const std::string what = "文件：" + source;
+  if (std::optional<keepa::MappedInput> mapped = keepa::MappedInput::map(fd, what)) {
+    keepa::convert_stream(*mapped, output, &stop);
+  } else {
+    keepa::convert_stream(files::read(source, files::ARGUMENT_FILE_LIMIT), output, &stop);
+  }
+}
+
 }  // namespace
 
-void add_keepa_commands(CLI::App& app, Action& selected) {
-  CLI::App* group = app.add_subcommand(
-      "keepa",
-      "Keepa 时间换算：把 Keepa 的分钟时间（自 2011-01-01 00:00 UTC 起的分钟数）换算为 "
-      "Unix 秒、Unix 毫秒和 UTC 时间。");
-  group->require_subcommand(1);
+void add_keepa_commands(Table& table) {
+  table.groups.push_back(
+      {.path = {"keepa"},
+       .description =
+           "Keepa 时间换算：把 Keepa 的分钟时间（自 2011-01-01 00:00 UTC 起的分钟数）换算为 "
+           "Unix 秒、Unix 毫秒和 UTC 时间。"});
 
-  CLI::App* time = group->add_subcommand(
-      "time", "换算一个 Keepa 分钟时间，输出 {\"unix_seconds\", \"unix_milliseconds\", \"utc\"}。");
-  auto minutes = std::make_shared<std::string>();
-  time->add_option("MINUTES", *minutes,
-                   "Keepa 分钟时间：整数或小数（也可带引号的数字文本），例如 7654321 或 123.5")
-      ->required();
-  time->callback([&selected, minutes] {
-    selected = [minutes]() -> std::optional<Json> { return time_result(*minutes); };
+  table.commands.push_back({
+      .path = {"keepa", "time"},
+      .summary =
+          "换算一个 Keepa 分钟时间，输出 {\"unix_seconds\", \"unix_milliseconds\", \"utc\"}。",
+      .params = {{.name = "minutes",
+                  .help = "Keepa 分钟时间：整数或小数（也可带引号的数字文本），例如 7654321 或 "
+                          "123.5",
+                  .required = true,
+                  .positional = true,
+                  .schema = {{"type", {"string", "number"}}}}},
+      .effects = {.read_only = true, .idempotent = true},
+      .output_schema = {{"type", "object"},
+                        {"properties",
+                         {{"unix_seconds", {{"type", "number"}}},
+                          {"unix_milliseconds", {{"type", "number"}}},
+                          {"utc", {{"type", "string"}}}}},
+                        {"required", {"unix_seconds", "unix_milliseconds", "utc"}}},
+      .run = [](const Arguments& args,
+                Context& context) { context.output.put(time_result(args.text("minutes"))); },
   });
 
-  CLI::App* convert = group->add_subcommand(
-      "convert",
-      "转换 Keepa 接口返回的 JSON：在每个 Keepa 时间字段（如 lastUpdate、trackingSince）后面"
-      "加上 …UnixSeconds、…UnixMilliseconds、…Utc 三个字段，并为 csv 价格历史加上 "
-      "csvUnixSeconds。结果以缩进 2 的 JSON 写到标准输出；大文件也以流式处理。");
-  auto source = std::make_shared<std::string>("-");
-  convert->add_option("FILE", *source, "Keepa JSON 文件；省略或写 - 时读取标准输入");
-  convert->callback([&selected, source] {
-    selected = [source]() -> std::optional<Json> {
-      convert_payload(*source);
-      return std::nullopt;
-    };
+  table.commands.push_back({
+      .path = {"keepa", "convert"},
+      .summary = "转换 Keepa 接口返回的 JSON，为每个 Keepa 时间字段加上换算后的字段。",
+      .description =
+          "在每个 Keepa 时间字段（如 lastUpdate、trackingSince）后面加上 …UnixSeconds、"
+          "…UnixMilliseconds、…Utc 三个字段，并为 csv 价格历史加上 csvUnixSeconds。结果以缩进 2 "
+          "的 JSON 写到标准输出；大文件也以流式处理。",
+      .params = {{.name = "file",
+                  .help = "Keepa JSON 文件；省略或写 - 时读取标准输入（工具调用须给出文件路径）",
+                  .default_value = "-",
+                  .positional = true}},
+      .effects = {.read_only = true, .idempotent = true},
+      .run =
+          [](const Arguments& args, Context& context) {
+            const std::string source = args.text("file");
+            if (context.front == Front::terminal && context.output.file_descriptor() >= 0) {
+              convert_to_fd(source, context.output.file_descriptor());
+            } else {
+              convert_for_tool(source, context);
+            }
+          },
   });
 }
 
-}  // namespace vendro::cli
+}  // namespace vendro::commands
