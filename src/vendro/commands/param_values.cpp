@@ -15,13 +15,6 @@ std::string choices_text(const std::vector<std::string>& choices) {
   return text;
 }
 
-std::string seconds_text(double value) {
-  std::string text = std::to_string(value);
-  text.erase(text.find_last_not_of('0') + 1);
-  if (text.back() == '.') text.pop_back();
-  return text;
-}
-
 // The text a tool sent for a text-like param: strings as they are, numbers and booleans as their
 // JSON text (an ID sent as 42 is "42"); nothing for arrays, objects and null.
 std::optional<std::string> scalar_text(const Json& value) {
@@ -185,8 +178,7 @@ Json input_schema(const Command& command) {
     }
     std::string description = param.help;
     if (param.type == ParamType::seconds) {
-      description += "（" + seconds_text(param.min_seconds) + " 到 " +
-                     seconds_text(param.max_seconds) + " 秒）";
+      description += "（" + seconds_range_text(param.min_seconds, param.max_seconds) + " 秒）";
     }
     schema["description"] = description;
     if (!param.default_value.is_null()) schema["default"] = param.default_value;

@@ -96,16 +96,19 @@ std::optional<double> parse_seconds(std::string_view text, double min, double ma
   return seconds;
 }
 
-std::string seconds_error(std::string_view text, double min, double max) {
-  if (parse_seconds(text, min, max)) return "";
+std::string seconds_range_text(double min, double max) {
   auto number = [](double value) {
     std::string written = std::to_string(value);
     written.erase(written.find_last_not_of('0') + 1);
     if (written.back() == '.') written.pop_back();
     return written;
   };
-  return "须是 " + number(min) + " 到 " + number(max) + " 之间的秒数，收到「" + std::string(text) +
-         "」";
+  return number(min) + " 到 " + number(max);
+}
+
+std::string seconds_error(std::string_view text, double min, double max) {
+  if (parse_seconds(text, min, max)) return "";
+  return "须是 " + seconds_range_text(min, max) + " 之间的秒数，收到「" + std::string(text) + "」";
 }
 
 }  // namespace vendro::commands

@@ -41,6 +41,9 @@ ParsedIntegers parse_integer_list(std::string_view text, const IntegerRules& rul
 // [min, max]; nothing otherwise (NaN and infinities, which CLI11's Range lets through, included).
 std::optional<double> parse_seconds(std::string_view text, double min, double max);
 
+// "1 到 3600", "0.001 到 86400": a range of seconds as messages and help show it.
+std::string seconds_range_text(double min, double max);
+
 // The Chinese reason `text` is not such a number of seconds (naming the range and the value), or
 // "" when it is.
 std::string seconds_error(std::string_view text, double min, double max);
