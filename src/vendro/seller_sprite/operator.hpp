@@ -20,12 +20,25 @@ class Operator {
   virtual asio::awaitable<void> confirm(std::string prompt, std::function<bool()> abandoned) = 0;
 };
 
-// The terminal: writes the prompt to standard error (standard output carries the result) and
-// waits for one line on standard input, read on a worker thread so the loop, the browser and the
-// page's event handlers keep running. The line's text is ignored.
-class TerminalOperator : public Operator {
+// A person reached through an exchange that blocks (a line on a terminal, a question put to an
+// assistant's user). `ask(prompt)` blocks until the person confirms and returns "", or returns
+// the Chinese reason no confirmation can come. It runs on a worker thread, so the loop, the
+// browser and the page's event handlers keep running; an abandoned wait leaves that thread to
+// finish on its own.
+class BlockingOperator : public Operator {
  public:
+  explicit BlockingOperator(std::function<std::string(const std::string& prompt)> ask);
   asio::awaitable<void> confirm(std::string prompt, std::function<bool()> abandoned) override;
+
+ private:
+  std::function<std::string(const std::string&)> ask_;
+};
+
+// The terminal: writes the prompt to standard error (standard output carries the result) and
+// waits for one line on standard input. The line's text is ignored.
+class TerminalOperator : public BlockingOperator {
+ public:
+  TerminalOperator();
 };
 
 // Progress of a collection in a few words of Chinese ("正在打开页面…"), for a front end that

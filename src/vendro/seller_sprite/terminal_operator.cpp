@@ -16,42 +16,50 @@ namespace vendro::seller_sprite {
 
 namespace {
 
-// What the reading thread hands back. Shared, since an abandoned wait leaves the thread blocked
-// in its read until the process ends.
-struct LineState {
+// What the asking thread hands back. Shared, since an abandoned wait leaves the thread blocked
+// in its exchange until that ends.
+struct Answer {
   std::mutex mutex;
   bool done = false;
-  bool got_line = false;
+  std::string refusal;
 };
 
 constexpr std::chrono::milliseconds POLL_INTERVAL{200};
 
+std::string ask_on_terminal(const std::string& prompt) {
+  std::cerr << prompt << std::flush;
+  std::string line;
+  if (std::getline(std::cin, line)) return "";
+  return "标准输入已关闭，无法等待终端确认（需要在终端按回车）";
+}
+
 }  // namespace
 
-asio::awaitable<void> TerminalOperator::confirm(std::string prompt,
+BlockingOperator::BlockingOperator(std::function<std::string(const std::string&)> ask)
+    : ask_(std::move(ask)) {}
+
+asio::awaitable<void> BlockingOperator::confirm(std::string prompt,
                                                 std::function<bool()> abandoned) {
-  std::cerr << prompt << std::flush;
-  auto state = std::make_shared<LineState>();
-  // The thread never touches the loop: an abandoned wait may end the loop before the line comes.
-  std::thread([state] {
-    std::string line;
-    bool ok = static_cast<bool>(std::getline(std::cin, line));
-    {
-      std::lock_guard lock(state->mutex);
-      state->done = true;
-      state->got_line = ok;
+  auto answer = std::make_shared<Answer>();
+  // The thread never touches the loop: an abandoned wait may end the loop before the answer.
+  std::thread([answer, ask = ask_, prompt] {
+    std::string refusal;
+    try {
+      refusal = ask(prompt);
+    } catch (const std::exception& e) {
+      refusal = e.what();
     }
+    std::lock_guard lock(answer->mutex);
+    answer->done = true;
+    answer->refusal = std::move(refusal);
   }).detach();
 
   asio::steady_timer timer(co_await asio::this_coro::executor);
-
   for (;;) {
     {
-      std::lock_guard lock(state->mutex);
-      if (state->done) {
-        if (!state->got_line) {
-          throw SellerSpriteOperatorError("标准输入已关闭，无法等待终端确认（需要在终端按回车）");
-        }
+      std::lock_guard lock(answer->mutex);
+      if (answer->done) {
+        if (!answer->refusal.empty()) throw SellerSpriteOperatorError(answer->refusal);
         co_return;
       }
     }
@@ -61,5 +69,7 @@ asio::awaitable<void> TerminalOperator::confirm(std::string prompt,
     co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
   }
 }
+
+TerminalOperator::TerminalOperator() : BlockingOperator(ask_on_terminal) {}
 
 }  // namespace vendro::seller_sprite
