@@ -175,6 +175,8 @@ struct Command {
   std::string tool_name;         // when not derived from the path
   // Calls that name the same resource run one after another (a browser profile).
   std::string exclusive_resource;
+  // The command cannot do its work without a person answering it (a login by hand).
+  bool needs_person = false;
   std::function<void(const Arguments&, Context&)> run;
 };
 

@@ -118,7 +118,12 @@ Command compare_command() {
                   .type = ParamType::seconds,
                   .help = "每次下载的超时秒数（0.001 到 86400，可带小数）",
                   .min_seconds = MIN_TIMEOUT_SECONDS,
-                  .max_seconds = MAX_TIMEOUT_SECONDS}},
+                  .max_seconds = MAX_TIMEOUT_SECONDS},
+                 {.name = "quiet",
+                  .type = ParamType::flag,
+                  .help = "不在终端显示进度",
+                  .short_name = "-q",
+                  .cli_only = true}},
       .effects = {.open_world = true},
   };
   command.run = [declared = command.params](const Arguments& args, Context& context) {
@@ -136,6 +141,7 @@ Command compare_command() {
         .feature = args.optional_text("feature"),
         .sif_username = args.optional_text("username"),
         .sif_password = args.optional_text("password"),
+        .progress = context.progress,
     };
     if (std::optional<double> seconds = args.number("timeout")) {
       request.timeout =
@@ -144,7 +150,7 @@ Command compare_command() {
     // What the operator asked for, as given; the password never goes into run records.
     Json params = Json::object();
     for (const Param& param : declared) {
-      if (!args.has(param.name) || param.name == "password") continue;
+      if (!args.has(param.name) || param.name == "password" || param.cli_only) continue;
       params[param.name] = args.as_given(param.name);
     }
     request.params = std::move(params);

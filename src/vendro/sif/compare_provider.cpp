@@ -139,8 +139,9 @@ SifRunResult SifCompareProvider::run(const SifRunRequest& request,
   const std::vector<std::string> sections =
       parse_sections(request.sections, default_compare_sections(), compare_section_aliases());
   const std::string count = std::to_string(asins.size());
-  const std::string job_id =
-      non_empty(request.job_id) ? *request.job_id : vendro::build_job_id("sif-compare", count + "asins");
+  const std::string job_id = non_empty(request.job_id)
+                                 ? *request.job_id
+                                 : vendro::build_job_id("sif-compare", count + "asins");
   const fs::path root_dir = resolve_root_dir(request.output_dir, default_output_dir, job_id);
   files::make_dirs(root_dir);
 
@@ -182,6 +183,7 @@ SifRunResult SifCompareProvider::run(const SifRunRequest& request,
     fs::path target = root_dir / filename;
     fs::path partial = target;
     partial += ".part";
+    if (request.progress) request.progress(std::string("正在下载板块 ") + plan.key_name + "…");
     client->download_post(plan.path, payload, site, partial);
     exports.emplace_back(plan.key_name,
                          save_sif_xlsx({.downloaded = partial, .output_path = target}));

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,6 +46,8 @@ struct SifRunRequest {
   std::optional<std::string> sif_username;
   std::optional<std::string> sif_password;
   std::optional<std::chrono::milliseconds> timeout;  // per download
+  // Told about each section as its download starts ("正在下载 销量…"); default: nobody.
+  std::function<void(const std::string&)> progress;
 };
 
 struct SifRunResult {
