@@ -15,6 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
+. bench/lib.sh
 runs=${RUNS:-5}
 # The real binary: Debian's /usr/bin/chromium is a wrapper script that adds its own switches.
 chromium=${CHROMIUM:-/usr/lib/chromium/chromium}
@@ -43,24 +44,10 @@ if [[ "$captcha_of_collector" != "$captcha_of_reference" ]]; then
 fi
 
 # The reference driver, pinned by package-lock.json, in a cache folder kept between runs.
-npm_cache=$build/collector-reference
-mkdir -p "$npm_cache"
-cp bench/collector/package.json bench/collector/package-lock.json "$npm_cache/"
-echo "正在安装参考驱动（npm ci，playwright-core 按 package-lock.json 固定版本）……" >&2
-npm ci --prefix "$npm_cache" --no-audit --no-fund --silent >/dev/null
-export NODE_PATH=$npm_cache/node_modules
+install_reference bench/collector "$build/collector-reference"
 
-work=$(mktemp -d)
-server=
-cleanup() {
-  if [[ -n "$server" ]]; then kill "$server" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$site" --mode login=open >"$work/origin" &
-server=$!
-for _ in $(seq 100); do [[ -s "$work/origin" ]] && break; sleep 0.05; done
+start_scratch
+start_stand_in "$work/origin" "$site" --mode login=open || { echo "替身站点没有启动" >&2; exit 1; }
 origin=$(head -n 1 "$work/origin")
 [[ "$origin" == http://127.0.0.1:* ]] || { echo "替身站点没有启动" >&2; exit 1; }
 
@@ -68,31 +55,6 @@ origin=$(head -n 1 "$work/origin")
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY all_proxy
 unset VENDRO_SELLERSPRITE_USERNAME VENDRO_SELLERSPRITE_PASSWORD VENDRO_CHROMIUM_ARGS
 export VENDRO_NO_UPDATE_CHECK=1 VENDRO_CHROMIUM=$chromium VENDRO_SELLERSPRITE_ORIGIN=$origin
-
-# Runs "$@" with its stdout to $work/out, under GNU time and with the own-RSS library preloaded.
-# Appends the exec-to-exit wall time (ms), the process's own peak RSS (MB) and GNU time's figure
-# (MB, which includes the descendants it reaped) to $work/<key>.{wall_ms,rss_mb,tree_rss_mb}.
-measure() {
-  local key=$1
-  shift
-  local start end status=0
-  rm -f "$work/own_rss"
-  start=$EPOCHREALTIME
-  # env execs the program in its own place: the library is loaded by it, not by GNU time.
-  /usr/bin/time -f "%M" -o "$work/tree_rss" \
-    env LD_PRELOAD="$own_rss_lib" VENDRO_BENCH_RSS_FILE="$work/own_rss" "$@" \
-    >"$work/out" 2>"$work/err" || status=$?
-  end=$EPOCHREALTIME
-  if ((status != 0)); then
-    echo "运行失败（退出码 $status）：$*" >&2
-    cat "$work/err" >&2
-    exit 1
-  fi
-  [[ -s "$work/own_rss" ]] || { echo "没有得到进程自身的峰值内存：$*" >&2; exit 1; }
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/$key.wall_ms"
-  awk '{ printf "%.1f\n", $1 * 1024 / 1e6 }' "$work/own_rss" >>"$work/$key.rss_mb"
-  awk '{ printf "%.1f\n", $1 * 1024 / 1e6 }' "$work/tree_rss" >>"$work/$key.tree_rss_mb"
-}
 
 # vendro's result, reduced to the reference's summary: the sections captured (sorted), the
 # required ones missing, and each trend section with its response count.
@@ -140,10 +102,10 @@ run_flow() {
   for i in $(seq "$runs"); do
     local config=$work/$key-$i-config
     mkdir -p "$config"
-    VENDRO_CONFIG_DIR=$config measure "$key.vendro" "$vendro" seller-sprite "${vendro_args[@]}" \
-      --headless --quiet --run-dir "$work/$key-$i-vendro-run"
+    VENDRO_CONFIG_DIR=$config measure --tree-rss "$key.vendro" "$vendro" seller-sprite \
+      "${vendro_args[@]}" --headless --quiet --run-dir "$work/$key-$i-vendro-run"
     ours=$(summarize_vendro "$sections")
-    measure "$key.reference" node "$root/bench/collector/reference_collect.js" \
+    measure --tree-rss "$key.reference" node "$root/bench/collector/reference_collect.js" \
       "${reference_args[@]}" --origin "$origin" --executable "$chromium" \
       --profile "$work/$key-$i-reference-profile" --run-dir "$work/$key-$i-reference-run"
     theirs=$(jq -c . "$work/out")
@@ -175,9 +137,6 @@ run_flow trend $((trend_rows * trend_tabs)) "$mining" collect --keyword "$keywor
 echo "  reverse --asin $asin" >&2
 run_flow reverse 0 "$reversing" reverse --asin "$asin" -- reverse \
   --asin "$asin"
-
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-range() { sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s–%s", lo, hi }'; }
 
 # One flow's block: key, label, fixed waits (ms).
 report() {
