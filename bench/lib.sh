@@ -98,9 +98,12 @@ prepare_floor() {
   floor_python=$(python3 -c 'import sys; print(sys.executable)')
 }
 
-# chromium_floor URL: one run of Chromium's own floor (driver/chromium_floor.py: launch on a fresh
-# profile, open URL, wait for its load event, close), bounded to 30 s.
+# chromium_floor URL [PROFILE]: one run of Chromium's own floor (driver/chromium_floor.py: launch
+# on a fresh profile, open URL, wait for its load event, close), bounded to 30 s. The profile is
+# removed within the run, or with PROFILE (a new folder) left for the caller, outside it.
 chromium_floor() {
-  timeout 30 "$floor_python" "$bench_dir/driver/chromium_floor.py" "$1" "$floor_chromium" \
-    "${floor_switches[@]}"
+  local profile=()
+  if (($# > 1)); then profile=(--profile "$2"); fi
+  timeout 30 "$floor_python" "$bench_dir/driver/chromium_floor.py" "${profile[@]}" "$1" \
+    "$floor_chromium" "${floor_switches[@]}"
 }
