@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 
-# Navigations of the first tab that ended on another page before the floor gives up.
+# How often the floor opens URL before it gives up (an unreachable URL ends on an error page).
 MAX_NAVIGATIONS = 3
 
 
