@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
+. bench/lib.sh
 runs=${RUNS:-5}
 open_runs=${OPEN_RUNS:-7}
 # The real binary: Debian's /usr/bin/chromium is a wrapper script that adds its own switches.
@@ -30,29 +31,17 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRO_BUILD_TESTS=
 ninja -C "$build" -j2 driver_bench >/dev/null
 ours=$build/bench/driver/driver_bench
 
-work=$(mktemp -d)
-server=
-cleanup() {
-  if [[ -n "$server" ]]; then kill "$server" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_scratch
 
 echo "正在安装参考驱动（npm playwright-core）到临时目录……" >&2
 npm install --prefix "$work/npm" --no-audit --no-fund --no-save --silent playwright-core >/dev/null
 export NODE_PATH=$work/npm/node_modules
 reference=(node "$root/bench/driver/reference_scenario.js")
 
-"$ours" serve >"$work/url" &
-server=$!
-for _ in $(seq 100); do [[ -s "$work/url" ]] && break; sleep 0.05; done
+start_stand_in "$work/url" "$ours" serve || { echo "本地页面服务没有启动" >&2; exit 1; }
 url=$(head -n 1 "$work/url")
 [[ -n "$url" ]] || { echo "本地页面服务没有启动" >&2; exit 1; }
-# The floor launches Chromium as our driver does; the list lives in the driver only.
-mapfile -t switches < <("$ours" switches)
-((${#switches[@]})) || { echo "driver_bench 没有给出启动参数" >&2; exit 1; }
-# The interpreter itself, not a version manager's shim in front of it (that adds its own start).
-python=$(python3 -c 'import sys; print(sys.executable)')
+prepare_floor "$ours" "$chromium"
 
 # Runs "$@" (which prints one JSON line), appends each field to $work/<side>.<field> and the
 # exec-to-exit wall time (ms) to $work/<side>.wall_ms.
@@ -83,8 +72,7 @@ echo "整个进程（启动、打开本地页面、关闭）：各 $open_runs �
 for _ in $(seq "$open_runs"); do
   record ours_open "$ours" open "$url" --executable "$chromium"
   record reference_open "${reference[@]}" open "$url" "$chromium"
-  record floor timeout 30 "$python" "$root/bench/driver/chromium_floor.py" "$url" "$chromium" \
-    "${switches[@]}"
+  record floor chromium_floor "$url"
 done
 
 # One row: label, our file, reference file, the goal for our/reference.

@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
+. bench/lib.sh
 runs=${RUNS:-5}
 [[ "$runs" =~ ^[1-9][0-9]{0,2}$ ]] || { echo "RUNS 必须是 1 到 999 之间的整数：$runs" >&2; exit 2; }
 # The real binary: Debian's /usr/bin/chromium is a wrapper script that adds its own switches.
@@ -36,26 +37,13 @@ site=$build/tests/fixtures/rufus_site/vendro-rufus-site
 own_rss_lib=$build/bench/collector/libbench_own_peak_rss.so
 
 # The reference driver, pinned by package-lock.json, in a cache folder kept between runs.
-npm_cache=$build/rufus-reference
-mkdir -p "$npm_cache"
-cp bench/rufus/package.json bench/rufus/package-lock.json "$npm_cache/"
-echo "正在安装参考驱动（npm ci，playwright-core 按 package-lock.json 固定版本）……" >&2
-npm ci --prefix "$npm_cache" --no-audit --no-fund --silent >/dev/null
-export NODE_PATH=$npm_cache/node_modules
+install_reference bench/rufus "$build/rufus-reference"
 
-work=$(mktemp -d)
-server=
-cleanup() {
-  if [[ -n "$server" ]]; then kill "$server" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_scratch
 
 (umask 077 && printf '%s\n' "$cookie" >"$work/cookie")
 
-"$site" --mode chunk_pause_ms=0 >"$work/site" &
-server=$!
-for _ in $(seq 100); do [[ -s "$work/site" ]] && break; sleep 0.05; done
+start_stand_in "$work/site" "$site" --mode chunk_pause_ms=0 || { echo "替身站点没有启动" >&2; exit 1; }
 switches=$(jq -r '.chromium_args // empty' "$work/site" 2>/dev/null || true)
 [[ "$switches" == *--host-resolver-rules* ]] || { echo "替身站点没有启动" >&2; exit 1; }
 port=$(jq -r .port "$work/site")
@@ -64,28 +52,6 @@ port=$(jq -r .port "$work/site")
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY all_proxy VENDRO_RUFUS_COOKIE
 export VENDRO_NO_UPDATE_CHECK=1 VENDRO_CHROMIUM=$chromium VENDRO_CHROMIUM_ARGS=$switches
 export VENDRO_CONFIG_DIR=$work/config
-
-# Runs "$@" with its stdout to $work/out and the own-RSS library preloaded. Appends the
-# exec-to-exit wall time (ms) and the process's own peak RSS (MB) to $work/<key>.{wall_ms,rss_mb}.
-measure() {
-  local key=$1
-  shift
-  local start end status=0
-  rm -f "$work/own_rss"
-  start=$EPOCHREALTIME
-  # env execs the program in its own place, so the library is loaded by the program itself.
-  env LD_PRELOAD="$own_rss_lib" VENDRO_BENCH_RSS_FILE="$work/own_rss" "$@" \
-    >"$work/out" 2>"$work/err" || status=$?
-  end=$EPOCHREALTIME
-  if ((status != 0)); then
-    echo "运行失败（退出码 $status）：$*" >&2
-    cat "$work/err" >&2
-    exit 1
-  fi
-  [[ -s "$work/own_rss" ]] || { echo "没有得到进程自身的峰值内存：$*" >&2; exit 1; }
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/$key.wall_ms"
-  awk '{ printf "%.1f\n", $1 * 1024 / 1e6 }' "$work/own_rss" >>"$work/$key.rss_mb"
-}
 
 # The seed in $work/out came from a signed-in page: a streaming request carrying the page's token.
 check_seed() {
@@ -131,8 +97,6 @@ for _ in $(seq "$runs"); do
   check_answers
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-range() { sort -g "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s–%s", lo, hi }'; }
 verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "PASS（达成）" : "MISS（未达成）") }'; }
 
 vw=$(median "$work/capture.vendro.wall_ms")
