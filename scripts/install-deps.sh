@@ -7,7 +7,7 @@
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
 #                                      npm for the reference driver of the driver and collector
 #                                      benchmarks), GNU time, Chromium, cpp-httplib, OpenSSL and
-#                                      Python for the driver benchmark
+#                                      Python for Chromium's floor in the driver and collector benchmarks
 set -euo pipefail
 
 packages=(
@@ -23,7 +23,7 @@ for arg in "$@"; do
       # A Node.js installed some other way (with its own npm) is used as it is.
       command -v node >/dev/null || packages+=(nodejs)
       command -v npm >/dev/null || packages+=(npm)
-      # Chromium's own floor in the driver benchmark is a short Python script.
+      # Chromium's own floor in the driver and collector benchmarks is a short Python script.
       command -v python3 >/dev/null || packages+=(python3)
       ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
