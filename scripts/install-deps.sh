@@ -13,10 +13,11 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build ccache pkg-config ca-certificates media-types
   nlohmann-json3-dev libyaml-cpp-dev libcurl4-openssl-dev libasio-dev libcli11-dev libutf8proc-dev
+  libcpp-httplib-dev
 )
 for arg in "$@"; do
   case "$arg" in
-    --tests) packages+=(libgtest-dev libcpp-httplib-dev libssl-dev chromium) ;;
+    --tests) packages+=(libgtest-dev libssl-dev chromium) ;;
     --demo) packages+=(libcpp-httplib-dev libssl-dev chromium) ;;
     --bench)
       packages+=(jq time chromium libcpp-httplib-dev libssl-dev)
