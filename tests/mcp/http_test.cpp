@@ -207,8 +207,8 @@ TEST_F(McpHttpTest, SessionsAreIssuedRequiredCheckedAndEnded) {
   EXPECT_EQ(client().Delete("/mcp", {{"Mcp-Session-Id", id}})->status, 404);
 }
 
-TEST_F(McpHttpTest, ProgressMakesTheAnswerAnEventStreamEndingWithTheResponse) {
-  start();
+TEST_F(McpHttpTest, ProgressOrALongCallMakesTheAnswerAnEventStreamEndingWithTheResponse) {
+  start({.json_answer_wait = 300ms});
   const std::string id = open_session();
   auto res = post(
       request(
@@ -230,6 +230,14 @@ TEST_F(McpHttpTest, ProgressMakesTheAnswerAnEventStreamEndingWithTheResponse) {
                     {{"Mcp-Session-Id", id}});
   EXPECT_EQ(plain->get_header_value("Content-Type"), "application/json");
   EXPECT_EQ(Json::parse(plain->body)["result"]["content"][0]["text"], "完成 2 步");
+  // A call that takes longer than the wait answers in a stream all the same.
+  auto slow = post(
+      request(7, "tools/call", {{"name", "slow"}, {"arguments", {{"steps", 1}, {"step_ms", 800}}}}),
+      {{"Mcp-Session-Id", id}});
+  EXPECT_EQ(slow->get_header_value("Content-Type"), "text/event-stream");
+  messages = sse_messages(slow->body);
+  ASSERT_EQ(messages.size(), 1u) << slow->body;
+  EXPECT_EQ(messages[0]["result"]["content"][0]["text"], "完成 1 步");
 }
 
 TEST_F(McpHttpTest, AQuestionToTheClientTravelsInTheStreamAndItsAnswerInAnotherPost) {

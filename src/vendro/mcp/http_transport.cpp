@@ -295,7 +295,8 @@ class HttpServer::Impl {
       res.set_header("Mcp-Session-Id", new_id);
     }
 
-    if (stream->settle(rpc::wants_progress(message)) == PostStream::Shape::Answered) {
+    if (stream->settle(rpc::wants_progress(message), options_.json_answer_wait) ==
+        PostStream::Shape::Answered) {
       return answer_plainly(res, *stream, rpc::has_request(message) ? 200 : 400);
     }
     res.status = 200;

@@ -39,6 +39,9 @@ struct HttpOptions {
   std::size_t max_sessions = 64;
   // A session without any request for this long is forgotten.
   std::chrono::seconds session_idle_timeout = std::chrono::hours(2);
+  // How long an answer may take to be sent as plain JSON; a call still running then answers in
+  // an event stream, so that the response headers go out.
+  std::chrono::milliseconds json_answer_wait = std::chrono::seconds(10);
   // How long calls in flight may take to finish after being cancelled at stop().
   std::chrono::milliseconds shutdown_grace = std::chrono::seconds(10);
 };

@@ -32,10 +32,10 @@ void PostStream::close() {
   changed_.notify_all();
 }
 
-PostStream::Shape PostStream::settle(bool stream_at_once) {
+PostStream::Shape PostStream::settle(bool stream_at_once, std::chrono::milliseconds json_wait) {
   std::unique_lock lock(mutex_);
   if (stream_at_once) return Shape::Streaming;
-  changed_.wait(lock, [&] { return closed_ || aborted_ || !only_answers_; });
+  changed_.wait_for(lock, json_wait, [&] { return closed_ || aborted_ || !only_answers_; });
   return closed_ && only_answers_ && !aborted_ ? Shape::Answered : Shape::Streaming;
 }
 

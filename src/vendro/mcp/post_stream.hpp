@@ -26,9 +26,10 @@ class PostStream : public Channel {
   void close() override;
 
   // Blocks until the answer's shape is known: Answered once the channel closed with answers
-  // only (see body), Streaming when something else was sent first, when `stream_at_once`, or
-  // when abort() was called.
-  Shape settle(bool stream_at_once);
+  // only (see body); Streaming when something else was sent first, when `stream_at_once`, when
+  // abort() was called, or when `json_wait` passed first (a long call then answers in a stream
+  // whose headers go out at once, since HTTP clients give up on headers that never come).
+  Shape settle(bool stream_at_once, std::chrono::milliseconds json_wait);
   // For Answered: the one answer (a response or a batch of them), or "" when there is none.
   std::string body();
   // For Streaming: waits up to `wait` for messages and appends their events to `out`. Returns
