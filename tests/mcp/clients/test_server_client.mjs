@@ -1,11 +1,12 @@
 // Drives the tests' tool server with the official client library over one transport:
-// initialize, every tools/list page, a call that succeeds and one that fails, progress, and a
-// call cancelled from the client that the tool sees cancelled.
+// initialize, every tools/list page, a call that succeeds and one that fails, progress, a call
+// cancelled from the client that the tool sees cancelled, a question to the user, and calls side
+// by side.
 //
 //   node test_server_client.mjs --transport stdio|http -- SERVER COMMAND...
 
 import assert from 'node:assert/strict';
-import { ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
+import { ElicitRequestSchema, ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
 import { connect, listAllTools, parseArguments } from './harness.mjs';
 
 const { options, command } = parseArguments(process.argv.slice(2));
@@ -24,8 +25,13 @@ async function check(name, body) {
   }
 }
 
-const session = await connect({ transport, command });
+const session = await connect({ transport, command, capabilities: { elicitation: {} } });
 const { client } = session;
+const questions = [];
+client.setRequestHandler(ElicitRequestSchema, async (request) => {
+  questions.push(request.params);
+  return { action: 'accept', content: { name: '李四' } };
+});
 try {
   await check('initialize', async () => {
     assert.equal(client.getServerVersion().name, 'vendro');
@@ -99,6 +105,14 @@ try {
     assert.deepEqual(stats, { cancellations_seen: 1, calls_running: 0 });
   });
 
+  await check('a question to the user', async () => {
+    const result = await client.callTool({ name: 'ask', arguments: {} });
+    assert.equal(result.isError, false);
+    assert.deepEqual(result.structuredContent, { action: 'accept', content: { name: '李四' } });
+    assert.equal(questions.length, 1);
+    assert.equal(questions[0].message, '请输入名字');
+  });
+
   await check('calls side by side', async () => {
     const started = Date.now();
     const results = await Promise.all([1, 2, 3, 4].map(() =>
@@ -107,7 +121,11 @@ try {
     assert.ok(Date.now() - started < 1500, `took ${Date.now() - started} ms`);
   });
 } finally {
-  await session.close();
+  const exitCode = await session.close();
+  if (transport === 'http') {
+    // serve_http stops on SIGTERM and returns 0.
+    await check('stops on SIGTERM', async () => assert.equal(exitCode, 0));
+  }
 }
 
 console.log(`${passed} passed, ${failed} failed`);
