@@ -201,10 +201,27 @@ TEST_F(McpHttpTest, SessionsAreIssuedRequiredCheckedAndEnded) {
   EXPECT_EQ(bad_notice->status, 400);
   EXPECT_EQ(client().Get("/mcp", {{"Mcp-Session-Id", id}})->status, 405);
 
+  // A body beyond 16 MiB is refused: 413, or the connection cut while the client still writes.
+  std::string huge = request(2, "ping", {{"pad", std::string(16 * 1024 * 1024, 'a')}}).dump();
+  auto too_large = client().Post("/mcp", {{"Mcp-Session-Id", id}}, huge, "application/json");
+  EXPECT_EQ(too_large ? too_large->status : 413, 413);
+
   auto ended = client().Delete("/mcp", {{"Mcp-Session-Id", id}});
   EXPECT_EQ(ended->status, 200);
   EXPECT_EQ(post(list, {{"Mcp-Session-Id", id}})->status, 404);
   EXPECT_EQ(client().Delete("/mcp", {{"Mcp-Session-Id", id}})->status, 404);
+}
+
+TEST_F(McpHttpTest, TheSessionIdleLongestMakesRoomForANewOne) {
+  start({.max_sessions = 2});
+  const std::string first = open_session();
+  const std::string second = open_session();
+  const Json ping = request(1, "ping");
+  EXPECT_EQ(post(ping, {{"Mcp-Session-Id", first}})->status, 200);  // now the second is older
+  const std::string third = open_session();
+  EXPECT_EQ(post(ping, {{"Mcp-Session-Id", second}})->status, 404);
+  EXPECT_EQ(post(ping, {{"Mcp-Session-Id", first}})->status, 200);
+  EXPECT_EQ(post(ping, {{"Mcp-Session-Id", third}})->status, 200);
 }
 
 TEST_F(McpHttpTest, ProgressOrALongCallMakesTheAnswerAnEventStreamEndingWithTheResponse) {
