@@ -17,10 +17,9 @@ target_link_libraries(vendro_asio INTERFACE Threads::Threads)
 if(VENDRO_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
-# The tests' stand-in servers, the stand-in site and the driver benchmark's local page.
-if(VENDRO_BUILD_TESTS OR VENDRO_BUILD_BENCH OR VENDRO_BUILD_STAND_IN)
-  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-endif()
+# The tool server's HTTP transport, and the tests' stand-in servers, the stand-in site and the
+# driver benchmark's local page.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 # The Rufus stand-in serves TLS with a certificate it makes at start-up.
 if(VENDRO_BUILD_STAND_IN)
   find_package(OpenSSL REQUIRED)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vendro needs, and only those that are missing.
 #   scripts/install-deps.sh            what building and running vendro needs
-#   scripts/install-deps.sh --tests    plus what the test suite needs
+#   scripts/install-deps.sh --tests    plus what the test suite needs (Node.js and npm for the
+#                                      tool server's client tests)
 #   scripts/install-deps.sh --demo     plus what the demo needs: the local stand-in sites
 #                                      (cpp-httplib, OpenSSL for the TLS one) and Chromium
 #   scripts/install-deps.sh --bench    plus what the benchmarks need: their peers (jq; Node.js and
@@ -13,10 +14,17 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build ccache pkg-config ca-certificates media-types
   nlohmann-json3-dev libyaml-cpp-dev libcurl4-openssl-dev libasio-dev libcli11-dev libutf8proc-dev
+  libcpp-httplib-dev
 )
 for arg in "$@"; do
   case "$arg" in
-    --tests) packages+=(libgtest-dev libcpp-httplib-dev libssl-dev chromium) ;;
+    --tests)
+      packages+=(libgtest-dev libssl-dev chromium)
+      # The tool server's tests drive it with the official client library and the conformance
+      # suite from npm; the suite brings its own Node.js 22 as the npm package "node".
+      command -v node >/dev/null || packages+=(nodejs)
+      command -v npm >/dev/null || packages+=(npm)
+      ;;
     --demo) packages+=(libcpp-httplib-dev libssl-dev chromium) ;;
     --bench)
       packages+=(jq time chromium libcpp-httplib-dev libssl-dev)

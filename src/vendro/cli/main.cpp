@@ -7,6 +7,7 @@
 
 #include "vendro/browser/installer.hpp"
 #include "vendro/cli/command_line.hpp"
+#include "vendro/cli/mcp_command.hpp"
 #include "vendro/commands/command_table.hpp"
 #include "vendro/core/environment.hpp"
 #include "vendro/core/error.hpp"
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   Action selected;
   vendro::cli::add_table_commands(app, selected);
+  vendro::cli::add_mcp_command(app, selected);
   localise_groups(app);
 
   try {
@@ -153,7 +155,8 @@ int main(int argc, char** argv) {
   if (!selected) return 0;
 
   try {
-    vendro::cli::before_command();
+    // The tool server never runs the update check: its output is the protocol's.
+    if (!app.got_subcommand("mcp")) vendro::cli::before_command();
     return selected();
   } catch (const std::exception& e) {
     return report_failure(e);
