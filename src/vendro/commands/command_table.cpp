@@ -25,6 +25,14 @@ const Table& table() {
 
 }  // namespace
 
+Param quiet_param() {
+  return {.name = "quiet",
+          .type = ParamType::flag,
+          .help = "不在终端显示进度",
+          .short_name = "-q",
+          .cli_only = true};
+}
+
 const std::vector<Group>& command_groups() {
   return table().groups;
 }

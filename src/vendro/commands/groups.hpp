@@ -12,6 +12,9 @@ struct Table {
   std::vector<Command> commands;
 };
 
+// "--quiet,-q" of commands that show progress on a terminal; not a tool argument.
+Param quiet_param();
+
 void add_browser_commands(Table& table);
 void add_keepa_commands(Table& table);
 void add_rufus_commands(Table& table);

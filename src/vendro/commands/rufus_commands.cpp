@@ -104,11 +104,7 @@ std::vector<Param> product_params() {
        .default_value = 60,
        .min_seconds = 0,
        .max_seconds = MAX_TIMEOUT_SECONDS},
-      {.name = "quiet",
-       .type = ParamType::flag,
-       .help = "不在终端显示进度",
-       .short_name = "-q",
-       .cli_only = true},
+      quiet_param(),
   };
 }
 

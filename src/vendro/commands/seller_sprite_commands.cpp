@@ -124,11 +124,7 @@ std::vector<Param> params_for(unsigned takes) {
   if (takes & ARCHIVE_URL) {
     params.push_back({.name = "url", .help = "要归档的页面地址", .required = true});
   }
-  params.push_back({.name = "quiet",
-                    .type = ParamType::flag,
-                    .help = "不在终端显示进度",
-                    .short_name = "-q",
-                    .cli_only = true});
+  params.push_back(quiet_param());
   return params;
 }
 

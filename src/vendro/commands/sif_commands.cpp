@@ -119,11 +119,7 @@ Command compare_command() {
                   .help = "每次下载的超时秒数（0.001 到 86400，可带小数）",
                   .min_seconds = MIN_TIMEOUT_SECONDS,
                   .max_seconds = MAX_TIMEOUT_SECONDS},
-                 {.name = "quiet",
-                  .type = ParamType::flag,
-                  .help = "不在终端显示进度",
-                  .short_name = "-q",
-                  .cli_only = true}},
+                 quiet_param()},
       .effects = {.open_world = true},
   };
   command.run = [declared = command.params](const Arguments& args, Context& context) {
