@@ -13,7 +13,7 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import Ajv from 'ajv';
-import { ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
+import { ElicitRequestSchema, ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
 import { connect, listAllTools, parseArguments, stopChild } from './harness.mjs';
 
 const { options, command } = parseArguments(process.argv.slice(2));
@@ -215,6 +215,33 @@ try {
     } else {
       assert.equal(sent['X-MCP-API-Key'], undefined);
       assert.equal(sent.Authorization, 'Bearer configured-token');
+    }
+  });
+
+  await check('a login by hand asks the person through the client', async () => {
+    const asking = await connect({ transport, command, env, capabilities: { elicitation: {} } });
+    try {
+      const questions = [];
+      let answer = 'accept';
+      asking.client.setRequestHandler(ElicitRequestSchema, async (request) => {
+        questions.push(request.params.message);
+        return { action: answer, content: {} };
+      });
+      const login = () => asking.client.callTool(
+        { name: 'seller_sprite_login', arguments: { headless: true } }, undefined,
+        { timeout: 120000 });
+      const accepted = await login();
+      assert.equal(accepted.isError, false, accepted.content[0].text);
+      assert.equal(accepted.structuredContent.logged_in, true);
+      assert.equal(questions.length, 1);
+      assert.match(questions[0], /卖家精灵/);
+      answer = 'decline';
+      const declined = await login();
+      assert.equal(declined.isError, true);
+      assert.match(declined.content[0].text, /decline/);
+      assert.equal(questions.length, 2);
+    } finally {
+      await asking.close();
     }
   });
 
