@@ -79,3 +79,23 @@ TEST(CliDriver, TimeoutsAreCheckedSecondsWithinEachCommandsRange) {
 
 }  // namespace
 }  // namespace vendro
+
+namespace vendro {
+namespace {
+
+// `vendro mcp` refuses what it cannot serve safely before it listens on anything.
+TEST(CliDriver, ToolServerRefusesBadAddressesAndUnguardedNonLoopbackBinds) {
+  auto bad = run_vendro({.args = {"mcp", "--http", "localhost"}});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("--http 须是 地址:端口"), std::string::npos) << bad.err;
+  auto unguarded = run_vendro({.args = {"mcp", "--http", "0.0.0.0:0"}});
+  EXPECT_EQ(unguarded.exit_code, 1);
+  EXPECT_NE(unguarded.err.find("0.0.0.0"), std::string::npos) << unguarded.err;
+  auto stray = run_vendro({.args = {"mcp", "--allow-origin", "https://a.example"}});
+  EXPECT_EQ(stray.exit_code, 1);
+  EXPECT_NE(stray.err.find("只用于 --http"), std::string::npos) << stray.err;
+  EXPECT_EQ(stray.out, "");
+}
+
+}  // namespace
+}  // namespace vendro

@@ -25,6 +25,7 @@ struct McpArgs {
   std::string http;
   std::string api_key_file;
   std::vector<std::string> allowed_origins;
+  std::vector<std::string> allowed_hosts;
 };
 
 // "127.0.0.1:8765", "[::1]:8765", "0.0.0.0:8765": the address and the port.
@@ -68,6 +69,9 @@ void add_mcp_command(CLI::App& app, Action& selected) {
                   "API 密钥文件：客户端须在每个请求中带上 Authorization: Bearer 密钥");
   mcp->add_option("--allow-origin", args->allowed_origins,
                   "额外允许的浏览器来源（Origin），如 https://app.example.com；可重复");
+  mcp->add_option("--allow-host", args->allowed_hosts,
+                  "除回环地址与监听地址外，客户端可用的主机名（Host），如监听 0.0.0.0 时的本机名；"
+                  "可重复");
   mcp->footer(
       "工具名为 组_命令（- 换成 _），如 keepa_convert、sif_compare、seller_sprite_collect、"
       "rufus_ask；上传文件为 upload_file。参数名与命令行选项相同（- 换成 _）。\n"
@@ -76,8 +80,9 @@ void add_mcp_command(CLI::App& app, Action& selected) {
     selected = [args]() -> int {
       static TableTools tools(commands::command_table());
       if (args->http.empty()) {
-        if (!args->api_key_file.empty() || !args->allowed_origins.empty()) {
-          throw InputError("--api-key-file 与 --allow-origin 只用于 --http");
+        if (!args->api_key_file.empty() || !args->allowed_origins.empty() ||
+            !args->allowed_hosts.empty()) {
+          throw InputError("--api-key-file、--allow-origin 与 --allow-host 只用于 --http");
         }
         return mcp::serve_stdio(tools, {});
       }
@@ -85,6 +90,7 @@ void add_mcp_command(CLI::App& app, Action& selected) {
       mcp::HttpOptions options{.host = host, .port = port};
       if (!args->api_key_file.empty()) options.api_key = read_api_key(args->api_key_file);
       options.allowed_origins = args->allowed_origins;
+      options.allowed_hosts = args->allowed_hosts;
       return mcp::serve_http(tools, options);
     };
   });
