@@ -115,3 +115,26 @@ export function parseArguments(argv) {
   for (let i = 0; i < own.length; i += 2) options[own[i].replace(/^--/, '')] = own[i + 1];
   return { options, command: argv.slice(split + 1) };
 }
+
+// A script's named checks: each prints "ok" or "not ok" with the failure, and finish() prints
+// the counts and exits 0 only when all passed.
+export function checker(transport) {
+  let passed = 0;
+  let failed = 0;
+  return {
+    async check(name, body) {
+      try {
+        await body();
+        passed += 1;
+        console.log(`ok - ${transport}: ${name}`);
+      } catch (error) {
+        failed += 1;
+        console.log(`not ok - ${transport}: ${name}\n  ${error.stack ?? error}`);
+      }
+    },
+    finish() {
+      console.log(`${passed} passed, ${failed} failed`);
+      process.exit(failed === 0 ? 0 : 1);
+    },
+  };
+}

@@ -7,23 +7,11 @@
 
 import assert from 'node:assert/strict';
 import { ElicitRequestSchema, ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
-import { connect, listAllTools, parseArguments } from './harness.mjs';
+import { checker, connect, listAllTools, parseArguments } from './harness.mjs';
 
 const { options, command } = parseArguments(process.argv.slice(2));
 const transport = options.transport;
-let passed = 0;
-let failed = 0;
-
-async function check(name, body) {
-  try {
-    await body();
-    passed += 1;
-    console.log(`ok - ${transport}: ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`not ok - ${transport}: ${name}\n  ${error.stack ?? error}`);
-  }
-}
+const { check, finish } = checker(transport);
 
 const session = await connect({ transport, command, capabilities: { elicitation: {} } });
 const { client } = session;
@@ -128,5 +116,4 @@ try {
   }
 }
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

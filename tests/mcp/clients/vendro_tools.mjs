@@ -14,23 +14,11 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import Ajv from 'ajv';
 import { ElicitRequestSchema, ErrorCode, McpError } from '@modelcontextprotocol/sdk/types.js';
-import { connect, listAllTools, parseArguments, stopChild } from './harness.mjs';
+import { checker, connect, listAllTools, parseArguments, stopChild } from './harness.mjs';
 
 const { options, command } = parseArguments(process.argv.slice(2));
 const transport = options.transport;
-let passed = 0;
-let failed = 0;
-
-async function check(name, body) {
-  try {
-    await body();
-    passed += 1;
-    console.log(`ok - ${transport}: ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`not ok - ${transport}: ${name}\n  ${error.stack ?? error}`);
-  }
-}
+const { check, finish } = checker(transport);
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -255,5 +243,4 @@ try {
   rmSync(scratch, { recursive: true, force: true });
 }
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();
