@@ -101,12 +101,7 @@ int report_failure(const std::exception& error) {
     std::cerr << interrupted->what() << "\n";
     return 128 + interrupted->signal_number;
   }
-  auto chain = vendro::error_chain(error);
-  std::cerr << "错误 [" << vendro::error_code(error) << "]："
-            << vendro::text::terminal_safe(chain.front()) << "\n";
-  for (std::size_t i = 1; i < chain.size(); ++i) {
-    std::cerr << "  原因：" << vendro::text::terminal_safe(chain[i]) << "\n";
-  }
+  std::cerr << vendro::text::terminal_safe(vendro::failure_report(error)) << "\n";
   return 1;
 }
 

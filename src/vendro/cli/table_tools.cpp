@@ -51,11 +51,9 @@ class CallSink final : public commands::OutputSink {
 // The failure as the command line shows it: the message with its code, then its causes.
 mcp::ToolOutcome failure(const std::exception& error) {
   const std::vector<std::string> chain = error_chain(error);
-  std::string text = "错误 [" + std::string(error_code(error)) + "]：" + chain.front();
-  for (std::size_t i = 1; i < chain.size(); ++i) text += "\n原因：" + chain[i];
   mcp::ToolOutcome outcome;
   outcome.is_error = true;
-  outcome.text = text;
+  outcome.text = failure_report(error);
   outcome.structured = {
       {"error", {{"code", std::string(error_code(error))}, {"message", chain.front()}}}};
   return outcome;

@@ -48,4 +48,11 @@ std::string error_type_name(const std::exception& error) {
   return name;
 }
 
+std::string failure_report(const std::exception& error) {
+  const std::vector<std::string> chain = error_chain(error);
+  std::string report = "错误 [" + std::string(error_code(error)) + "]：" + chain.front();
+  for (std::size_t i = 1; i < chain.size(); ++i) report += "\n  原因：" + chain[i];
+  return report;
+}
+
 }  // namespace vendro

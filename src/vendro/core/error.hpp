@@ -45,6 +45,9 @@ std::vector<std::string> error_chain(const std::exception& error);
 // "INTERNAL_ERROR".
 std::string_view error_code(const std::exception& error);
 
+// The failure as operators read it: "错误 [CODE]：message", then one "  原因：..." line per cause.
+std::string failure_report(const std::exception& error);
+
 // The unqualified name of the most derived type of `error` ("TimeoutError", "bad_alloc"), for
 // messages that say what kind of failure ended a step.
 std::string error_type_name(const std::exception& error);
