@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "browser/browser_fixture.hpp"
+#include "vendro/browser/base64.hpp"
 #include "vendro/browser/errors.hpp"
 #include "vendro/browser/locator.hpp"
 
@@ -218,24 +219,74 @@ TEST_F(LocatorTest, VisibilityAnswersAtOnceAndWaitForWaits) {
   }
 }
 
-TEST_F(LocatorTest, ScrollIntoViewAndElementScreenshot) {
-  eval(
-      "document.body.style.height = '5000px'; const d = document.createElement('div'); "
-      "d.id = 'far'; d.textContent = '远处'; d.style.position = 'absolute'; d.style.top = "
-      "'4000px'; d.style.width = '120px'; d.style.height = '40px'; document.body.append(d)");
-  run(page_->locator("#far").scroll_into_view_if_needed({.timeout_ms = 5000}));
-  EXPECT_EQ(eval("scrollY > 3000"), true);
-  const std::string png = run(page_->locator("#far").screenshot());
-  ASSERT_GT(png.size(), 50u);
-  EXPECT_EQ(png.substr(1, 3), "PNG");
-  // Width and height live at bytes 16-23 of a PNG.
+// Width and height of a PNG live at bytes 16-23.
+std::pair<unsigned, unsigned> png_size(const std::string& png) {
   auto be32 = [&](std::size_t at) {
-    return (static_cast<unsigned char>(png[at]) << 24) |
+    return (static_cast<unsigned>(static_cast<unsigned char>(png[at])) << 24) |
            (static_cast<unsigned char>(png[at + 1]) << 16) |
            (static_cast<unsigned char>(png[at + 2]) << 8) | static_cast<unsigned char>(png[at + 3]);
   };
-  EXPECT_EQ(be32(16), 120u);
-  EXPECT_EQ(be32(20), 40u);
+  if (png.size() < 24 || png.substr(1, 3) != "PNG") return {0, 0};
+  return {be32(16), be32(20)};
+}
+
+class ScreenshotTest : public LocatorTest {
+ protected:
+  // "r,g,b" of the shot's pixel at (x, y), decoded by the page itself.
+  std::string pixel(const std::string& png, int x, int y) {
+    return eval("(async () => { const img = new Image(); img.src = 'data:image/png;base64," +
+                browser::base64_encode(png) +
+                "'; await img.decode(); const c = document.createElement('canvas'); "
+                "c.width = img.width; c.height = img.height; const g = c.getContext('2d'); "
+                "g.drawImage(img, 0, 0); return [...g.getImageData(" +
+                std::to_string(x) + ", " + std::to_string(y) +
+                ", 1, 1).data].slice(0, 3).join(); })()")
+        .get<std::string>();
+  }
+  void add_box(const std::string& id, int top, int height) {
+    eval("{ const d = document.createElement('div'); d.id = '" + id +
+         "'; d.style.cssText = 'position:absolute;left:5px;top:" + std::to_string(top) +
+         "px;width:120px;height:" + std::to_string(height) +
+         "px;background:rgb(200,30,30)'; document.body.append(d); }");
+  }
+  static constexpr const char* RED = "200,30,30";
+};
+
+TEST_F(ScreenshotTest, ElementShotsCatchTheElementOnScreenOrBeyond) {
+  eval("document.body.style.height = '5000px'");
+  add_box("near", 10, 40);
+  add_box("far", 4000, 40);
+  add_box("tall", 1000, 2500);
+  const std::string near = run(page_->locator("#near").screenshot());
+  EXPECT_EQ(png_size(near), std::make_pair(120u, 40u));
+  EXPECT_EQ(pixel(near, 60, 20), RED);
+
+  run(page_->locator("#far").scroll_into_view_if_needed({.timeout_ms = 5000}));
+  EXPECT_EQ(eval("scrollY > 3000"), true);
+  EXPECT_EQ(run(page_->locator("#far").screenshot()), near);
+
+  // Taller than the viewport: rendered beyond it, whole.
+  const std::string tall = run(page_->locator("#tall").screenshot());
+  EXPECT_EQ(png_size(tall), std::make_pair(120u, 2500u));
+  EXPECT_EQ(pixel(tall, 60, 10), RED);
+  EXPECT_EQ(pixel(tall, 60, 2490), RED);
+}
+
+TEST_F(ScreenshotTest, FullPageShotFitsTheViewportOrTheWholeDocument) {
+  eval("document.body.innerHTML = ''; document.body.style.cssText = 'margin:0;height:auto'");
+  add_box("top", 0, 100);
+  const std::string fitting = run(page_->screenshot());
+  const auto [width, height] = png_size(fitting);
+  EXPECT_EQ(width, eval("innerWidth").get<unsigned>());
+  EXPECT_EQ(height, eval("innerHeight").get<unsigned>());
+  EXPECT_EQ(pixel(fitting, 60, 50), RED);
+
+  eval("document.body.style.height = '3000px'; scrollTo(0, 1000)");
+  add_box("bottom", 2900, 100);
+  const std::string whole = run(page_->screenshot());
+  EXPECT_EQ(png_size(whole), std::make_pair(width, 3000u));
+  EXPECT_EQ(pixel(whole, 60, 50), RED);
+  EXPECT_EQ(pixel(whole, 60, 2950), RED);
 }
 
 }  // namespace

@@ -211,18 +211,39 @@ asio::awaitable<std::string> Page::content() {
 asio::awaitable<std::string> Page::screenshot(ScreenshotOptions options) {
   ensure_open();
   auto self = shared_from_this();
-  Json params = {{"format", "png"}};
-  if (options.full_page) {
-    Json metrics = co_await session_->call("Page.getLayoutMetrics", Json::object());
-    const Json& size =
-        metrics.contains("cssContentSize") ? metrics["cssContentSize"] : metrics["contentSize"];
-    params["captureBeyondViewport"] = true;
-    params["clip"] = {{"x", 0},
+  if (!options.full_page) {
+    Json params = {{"format", "png"}};
+    Json shot = co_await session_->call("Page.captureScreenshot", std::move(params),
+                                        deadline_after(DEFAULT_TIMEOUT_MS));
+    co_return base64_decode(shot.value("data", ""));
+  }
+  Json metrics = co_await session_->call("Page.getLayoutMetrics", Json::object());
+  const Json& size =
+      metrics.contains("cssContentSize") ? metrics["cssContentSize"] : metrics["contentSize"];
+  const Json& visual = metrics.contains("cssVisualViewport") ? metrics["cssVisualViewport"]
+                                                             : metrics["visualViewport"];
+  const Json on_screen = {{"x", visual.value("pageX", 0.0)},
+                          {"y", visual.value("pageY", 0.0)},
+                          {"width", visual.value("clientWidth", 0.0)},
+                          {"height", visual.value("clientHeight", 0.0)}};
+  const Json whole = {{"x", 0},
                       {"y", 0},
                       {"width", std::ceil(size.value("width", 1.0))},
-                      {"height", std::ceil(size.value("height", 1.0))},
-                      {"scale", 1}};
-  }
+                      {"height", std::ceil(size.value("height", 1.0))}};
+  co_return co_await capture(whole, on_screen);
+}
+
+asio::awaitable<std::string> Page::capture(const Json& clip, const Json& on_screen) {
+  auto inside = [&](const char* start, const char* length) {
+    const double from = clip[start].get<double>(), shown = on_screen.value(start, 0.0);
+    return from >= shown &&
+           from + clip[length].get<double>() <= shown + on_screen.value(length, 0.0);
+  };
+  Json area = clip;
+  area["scale"] = 1;
+  Json params = {{"format", "png"},
+                 {"captureBeyondViewport", !(inside("x", "width") && inside("y", "height"))},
+                 {"clip", std::move(area)}};
   Json shot =
       co_await session_->call("Page.captureScreenshot", params, deadline_after(DEFAULT_TIMEOUT_MS));
   co_return base64_decode(shot.value("data", ""));

@@ -239,16 +239,11 @@ asio::awaitable<std::string> Locator::screenshot(ActionOptions options) const {
   const Json none;
   Json at = co_await when_ready("settle", none, "screenshot()", options.timeout_ms, "");
   const Json& rect = at["rect"];
-  Json params = {{"format", "png"},
-                 {"captureBeyondViewport", true},
-                 {"clip",
-                  {{"x", std::floor(rect["x"].get<double>())},
-                   {"y", std::floor(rect["y"].get<double>())},
-                   {"width", std::max(1.0, std::ceil(rect["width"].get<double>()))},
-                   {"height", std::max(1.0, std::ceil(rect["height"].get<double>()))},
-                   {"scale", 1}}}};
-  Json shot = co_await page_->session().call("Page.captureScreenshot", std::move(params));
-  co_return base64_decode(shot.value("data", ""));
+  const Json clip = {{"x", std::floor(rect["x"].get<double>())},
+                     {"y", std::floor(rect["y"].get<double>())},
+                     {"width", std::max(1.0, std::ceil(rect["width"].get<double>()))},
+                     {"height", std::max(1.0, std::ceil(rect["height"].get<double>()))}};
+  co_return co_await page_->capture(clip, at.value("viewport", Json::object()));
 }
 
 }  // namespace vendro::browser

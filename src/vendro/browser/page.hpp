@@ -161,6 +161,10 @@ class Page : public std::enable_shared_from_this<Page> {
   // storage of origins without loading them).
   asio::awaitable<void> fulfill_requests_with_blank_page();
   Session& session() { return *session_; }
+  // PNG bytes of `clip` ({x, y, width, height} in CSS pixels of the page) at scale 1. Chromium
+  // is asked to render beyond the viewport only when the clip leaves `on_screen` (the same
+  // shape): that lays the whole page out again and costs tens of milliseconds a shot.
+  asio::awaitable<std::string> capture(const Json& clip, const Json& on_screen);
 
   // Evaluates the expression `make_call()` builds (using globalThis.__vendro, the selector
   // engine) in the main frame's isolated world of the current document, out of the page

@@ -28,7 +28,7 @@
 //       (argument: a states list) -> checkElementStates; "click" -> prepareClick, {ok: true, x,
 //       y}; "fill" (argument: the value) -> selectAndFocusForFill, {ok: true, needsInput};
 //       "focus" -> the element focused, {ok: true}; "innerText" -> {ok: true, text}; "settle" -> scrolled into view and stable, {ok: true,
-//       rect} in CSS pixels of the page; "waitFor" (argument: "attached" | "visible" | "hidden"
+//       rect, viewport} in CSS pixels of the page (viewport: the part on screen); "waitFor" (argument: "attached" | "visible" | "hidden"
 //       | "detached") -> {ok: true} once the state holds (hidden: absent or not visible;
 //       detached: no match, never strict). Not ready: {ok: false, reason} naming what is awaited
 //       ('missing', 'element is not visible', 'element is not enabled', 'element is not
@@ -1291,7 +1291,8 @@
     return strictAnswer(elements);
   }
 
-  // Scrolled into view and at rest: the box in CSS pixels of the whole page.
+  // Scrolled into view and at rest: the box, and the part of the page on screen, in CSS pixels of
+  // the whole page.
   async function settledRect(el) {
     const states = checkElementStates(el, ['attached', 'visible']);
     if (!states.ok) return states;
@@ -1300,7 +1301,11 @@
     const stable = await stableRect(el);
     if (!stable.ok) return stable;
     const { x, y, width, height } = stable.rect;
-    return { ok: true, rect: { x: x + scrollX, y: y + scrollY, width, height } };
+    const vv = window.visualViewport;
+    const viewport = vv
+      ? { x: vv.pageLeft, y: vv.pageTop, width: vv.width, height: vv.height }
+      : { x: scrollX, y: scrollY, width: innerWidth, height: innerHeight };
+    return { ok: true, rect: { x: x + scrollX, y: y + scrollY, width, height }, viewport };
   }
 
   const kActions = new Set(['count', 'isVisible', 'states', 'click', 'fill', 'focus', 'innerText',
